@@ -1,0 +1,3 @@
+#include "launcher.h"
+
+int l_main(int, char **) { return 0; }

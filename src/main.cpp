@@ -1,0 +1,3 @@
+#include "launcher.h"
+
+int main(int argc, char **argv, char **) { return l_main(argc, argv); }

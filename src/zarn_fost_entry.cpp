@@ -1,0 +1,1 @@
+#include "zarn_fost_entry.h"
