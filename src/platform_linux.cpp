@@ -1,7 +1,10 @@
 // Linux stand-ins for the Windows runtime operations of platform.h.
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -89,8 +92,53 @@ int plat_format(char *dst, std::size_t size, const char *fmt, ...) {
   return r;
 }
 
-std::intptr_t plat_spawnv_wait(const char *, const char *const *) {
-  return -1;  // TODO spawn stand-in
+namespace {
+
+// The command line as Windows forms it from the entries: joined with single
+// blanks, nothing added. False when it is longer than the platform takes.
+bool plat_join_command_line(const char *const *argv, std::string &line) {
+  line.clear();
+  for (const char *const *a = argv; *a != nullptr; ++a) {
+    if (a != argv) line += ' ';
+    line += *a;
+    if (line.size() > PLAT_MAX_COMMAND_LINE) return false;
+  }
+  return true;
+}
+
+// The status that waitpid reported, as the exit status the caller sees. A
+// child ended by a signal is reported the way shells report it, 128 plus
+// the signal's number: never 0, and never -1, which means "not started".
+std::intptr_t plat_exit_status(int status) {
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return 128;
+}
+
+}  // namespace
+
+std::intptr_t plat_spawnv_wait(const char *path, const char *const *argv) {
+  if (path == nullptr || argv == nullptr || argv[0] == nullptr) return -1;
+  std::string line;
+  if (!plat_join_command_line(argv, line)) return -1;
+
+  // The child sees the words that its own runtime would split from the line.
+  std::vector<std::string> words = plat_split_command_line(line.c_str());
+  std::vector<char *> child_argv;
+  for (std::string &w : words) child_argv.push_back(w.data());
+  child_argv.push_back(nullptr);
+
+  pid_t pid;
+  // posix_spawn reports a failed exec (missing, not executable, bad format)
+  // through its result, so the child never runs in that case.
+  if (posix_spawn(&pid, path, nullptr, nullptr, child_argv.data(), environ) !=
+      0)
+    return -1;
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return plat_exit_status(status);
 }
 
 void plat_assert_fail(const char *expr, const char *file, unsigned line) {

@@ -2,6 +2,7 @@
 // undone afterwards, and capture of standard output.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <vector>
 
 #ifdef _WIN32
 #include <io.h>
@@ -129,7 +131,8 @@ class CaptureStdout {
  public:
   CaptureStdout() {
     std::fflush(stdout);
-    file_ = std::tmpfile();
+    file_ = open_scratch();
+    if (file_ == nullptr) std::abort();
     saved_ = zt_dup(zt_fileno(stdout));
     zt_dup2(zt_fileno(file_), zt_fileno(stdout));
   }
@@ -151,6 +154,22 @@ class CaptureStdout {
   }
 
  private:
+  // A scratch file, removed when closed. The Windows runtime's tmpfile picks
+  // names that collide when test programs run side by side, so there it is a
+  // file of our own in the temp folder ("D": delete when closed).
+  static std::FILE *open_scratch() {
+#ifdef _WIN32
+    std::random_device rd;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      fs::path p = fs::temp_directory_path() /
+                   ("zarn-capture-" + std::to_string(rd()) + std::to_string(rd()));
+      if (std::FILE *f = std::fopen(p.string().c_str(), "w+bD")) return f;
+    }
+    return nullptr;
+#else
+    return std::tmpfile();
+#endif
+  }
   void restore() {
     if (saved_ < 0) return;
     std::fflush(stdout);
@@ -168,5 +187,108 @@ inline std::string ptr_text(const void *p) {
   std::snprintf(buf, sizeof buf, "%p", p);
   return buf;
 }
+
+// Moves into a directory for one test and back to the old one after.
+class CwdGuard {
+ public:
+  explicit CwdGuard(const fs::path &dir) : saved_(fs::current_path()) {
+    fs::current_path(dir);
+  }
+  ~CwdGuard() {
+    std::error_code ec;
+    fs::current_path(saved_, ec);
+  }
+  CwdGuard(const CwdGuard &) = delete;
+  CwdGuard &operator=(const CwdGuard &) = delete;
+
+ private:
+  fs::path saved_;
+};
+
+// A relative path that, joined to a directory whose located form has
+// base_len characters, names a path of exactly n characters (n > base_len+1).
+// Components stay well below the file systems' 255-character limit.
+inline std::string deep_rel(std::size_t base_len, std::size_t n) {
+  std::size_t k = n - base_len;  // what is still to add, '/' included
+  std::string rel;
+  while (k > 250) {
+    rel += std::string(200, 'd') + "/";
+    k -= 201;
+  }
+  return rel + std::string(k - 1, 'e');
+}
+
+// Collects what a query hands to its message callback: pass
+// Messages::collect and word() as the callback and user word. Each text is
+// kept with the user word it came with.
+class Messages {
+ public:
+  Messages() { current() = this; }
+  ~Messages() { current() = nullptr; }
+  Messages(const Messages &) = delete;
+  Messages &operator=(const Messages &) = delete;
+
+  static void collect(const char *text, std::uintptr_t user) {
+    if (Messages *m = current()) {
+      m->texts.push_back(text);
+      m->users.push_back(user);
+    }
+  }
+  // A user word the query has no reason to make up.
+  std::uintptr_t word() const { return 0x5eedf00dU; }
+  // True when every text came with word().
+  bool all_with_word() const {
+    for (std::uintptr_t u : users)
+      if (u != word()) return false;
+    return true;
+  }
+
+  std::vector<std::string> texts;
+  std::vector<std::uintptr_t> users;
+
+ private:
+  static Messages *&current() {
+    static Messages *m = nullptr;
+    return m;
+  }
+};
+
+// What one query left behind.
+struct Asked {
+  std::vector<char> storage;  // the result buffer; its address is stable
+  const char *result = nullptr;
+  std::vector<std::string> texts;  // handed to the callback, in order
+  bool user_word_kept = true;
+
+  const void *addr() const { return storage.data(); }
+  bool in_buffer() const { return result == storage.data(); }
+  std::string buffer() const { return storage.data(); }
+};
+
+// One query into a fresh buffer of len bytes, filled with junk first so that
+// an emptied buffer shows; with Messages::collect as the callback, or none.
+inline Asked ask(const std::string &name, zarn_fost_entry_query_kind kind,
+                 std::size_t len = ZARN_FOST_ENTRY_MAX_PATH,
+                 bool with_callback = true) {
+  Asked a;
+  a.storage.assign(len, 'x');
+  a.storage[len - 1] = '\0';
+  Messages m;
+  a.result = zarn_fost_entry_query(name.c_str(), kind, a.storage.data(), len,
+                                   with_callback ? Messages::collect : nullptr,
+                                   m.word());
+  a.texts = m.texts;
+  a.user_word_kept = m.all_with_word();
+  return a;
+}
+
+// Raises the locator's trace level for one scope and lowers it after.
+class TraceOn {
+ public:
+  TraceOn() { zarn_fost_entry_debug_up(); }
+  ~TraceOn() { zarn_fost_entry_debug_down(); }
+  TraceOn(const TraceOn &) = delete;
+  TraceOn &operator=(const TraceOn &) = delete;
+};
 
 }  // namespace zt

@@ -1,0 +1,48 @@
+// The operations of platform.h on Windows: each is the C runtime's own.
+#include <assert.h>
+#include <process.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+
+#include "platform.h"
+
+char *plat_fullpath(char *dst, const char *src, std::size_t size) {
+  return _fullpath(dst, src, size);
+}
+
+int plat_stat(const char *path, unsigned int *mode) {
+  struct _stat64i32 st;
+  if (_stat64i32(path, &st) != 0) return -1;
+  *mode = st.st_mode;
+  return 0;
+}
+
+int plat_putenv(const char *assignment) { return _putenv(assignment); }
+
+int plat_stricmp(const char *a, const char *b) { return _stricmp(a, b); }
+
+int plat_format(char *dst, std::size_t size, const char *fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  // The runtime's bounded formatter answers -1 for a text longer than the
+  // buffer, and size for one that fills it exactly; in both cases it leaves
+  // the buffer unterminated.
+  int r = _vsnprintf(dst, size, fmt, ap);
+  va_end(ap);
+  if (size != 0 && (r < 0 || static_cast<std::size_t>(r) >= size))
+    dst[size - 1] = '\0';
+  return r;
+}
+
+std::intptr_t plat_spawnv_wait(const char *path, const char *const *argv) {
+  return _spawnv(_P_WAIT, path, argv);
+}
+
+void plat_assert_fail(const char *expr, const char *file, unsigned line) {
+  fflush(stdout);
+  _assert(expr, file, line);
+  abort();
+}
