@@ -58,9 +58,10 @@ void l_require(char *exe_name, zarn_fost_entry_query_kind kind, char *buf) {
 }
 
 // A best-effort location: an empty buffer tells the set-up it was not found.
-void l_try(const char *exe_name, zarn_fost_entry_query_kind kind, char *buf) {
-  zarn_fost_entry_query(exe_name, kind, buf, ZARN_FOST_ENTRY_MAX_PATH, nullptr,
-                        0);
+const char *l_try(const char *exe_name, zarn_fost_entry_query_kind kind,
+                  char *buf) {
+  return zarn_fost_entry_query(exe_name, kind, buf, ZARN_FOST_ENTRY_MAX_PATH,
+                               nullptr, 0);
 }
 
 // One action of the set-up: on failure its own line tells which one it was.
@@ -124,8 +125,8 @@ void l_fatal(char *exe_name) {
 // -------------------------------------------------------- child environment
 
 std::int32_t l_setenv(const char *name, const char *value) {
-  int r = plat_format(env_assignment, sizeof env_assignment, "%s=%s", name,
-                      value);
+  int r =
+      plat_format(env_assignment, sizeof env_assignment, "%s=%s", name, value);
   if (!l_fits(r, sizeof env_assignment)) {
     std::printf("Environment variable %s is too long\n", name);
     return 0;
@@ -302,11 +303,7 @@ int l_main(int argc, char **argv) {
 
   // The first look decides the product the report names; only the second
   // one, for tools that need the directory, reports why it is missing.
-  sdk_present = zarn_fost_entry_query(exe_name, SDK_BIN, sdk_bin,
-                                      ZARN_FOST_ENTRY_MAX_PATH, nullptr,
-                                      0) != nullptr
-                    ? 1
-                    : 0;
+  sdk_present = l_try(exe_name, SDK_BIN, sdk_bin) != nullptr ? 1 : 0;
   if (require_hld_compiler != 0 && sdk_present == 0) {
     zarn_fost_entry_query(exe_name, SDK_BIN, sdk_bin, ZARN_FOST_ENTRY_MAX_PATH,
                           l_collect_error, 0);

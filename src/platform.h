@@ -40,7 +40,7 @@ int plat_format(char *dst, std::size_t size, const char *fmt, ...)
 // -1 when the program cannot be started.
 std::intptr_t plat_spawnv_wait(const char *path, const char *const *argv);
 
-// The longest command line the platform accepts, in characters.
+// The size of the longest command line Windows accepts, its NUL included.
 constexpr std::size_t PLAT_MAX_COMMAND_LINE = 32767;
 
 // Splits a command line into words by the Windows C runtime's rules

@@ -95,13 +95,14 @@ int plat_format(char *dst, std::size_t size, const char *fmt, ...) {
 namespace {
 
 // The command line as Windows forms it from the entries: joined with single
-// blanks, nothing added. False when it is longer than the platform takes.
+// blanks, nothing added. False when Windows would refuse it: its limit
+// counts the terminating NUL, so the longest line has one character less.
 bool plat_join_command_line(const char *const *argv, std::string &line) {
   line.clear();
   for (const char *const *a = argv; *a != nullptr; ++a) {
     if (a != argv) line += ' ';
     line += *a;
-    if (line.size() > PLAT_MAX_COMMAND_LINE) return false;
+    if (line.size() + 1 > PLAT_MAX_COMMAND_LINE) return false;
   }
   return true;
 }

@@ -5,7 +5,8 @@
 //   argc <N>
 //   argv <i> <hex of the entry's bytes>      one line per entry
 //   env <hex of the KEY=VALUE text>          one line per environment entry
-// Exit status: ZARN_PROBE_STATUS (decimal), 0 when unset.
+// Exit status: ZARN_PROBE_STATUS (decimal), 0 when unset; 125 when the
+// report file cannot be written.
 #include <cstdio>
 #include <cstdlib>
 

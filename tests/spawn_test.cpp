@@ -10,6 +10,9 @@
 
 #ifndef _WIN32
 #include <sys/stat.h>
+#else
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
 #endif
 
 namespace {
@@ -22,6 +25,18 @@ constexpr bool kWideStatus = true;
 #else
 constexpr bool kWideStatus = false;
 #endif
+
+// The msvcrt under Wine cuts an over-long command line to 32,766 characters
+// and starts the child with it, where Windows refuses to start it.
+bool runtime_cuts_long_lines() {
+#ifdef _WIN32
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr &&
+         GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
+}
 
 struct FirstWordCase {
   const char *line;
@@ -65,7 +80,8 @@ const LaterWordCase kLaterWordCases[] = {
     {"\\\"", {"\""}},
     {"\"tab\there\" \"two  blanks\"", {"tab\there", "two  blanks"}},
     {"\"say \\\"hi\\\"\"", {"say \"hi\""}},
-    {"\"D:\\tools\\\\\" \"D:\\tools\\file\"", {"D:\\tools\\", "D:\\tools\\file"}},
+    {"\"D:\\tools\\\\\" \"D:\\tools\\file\"",
+     {"D:\\tools\\", "D:\\tools\\file"}},
     {"\"\\\\\\\\\"", {"\\\\"}},
     {"\"\xc3\xa9t\xc3\xa9\" \xff\x80", {"\xc3\xa9t\xc3\xa9", "\xff\x80"}},
 };
@@ -147,13 +163,14 @@ TEST_F(Spawn, EntriesAreJoinedWithSingleBlanks) {
   EXPECT_EQ(after_program(run.report), (Words{"a", "b", "c d", "e"}));
 }
 
-TEST_F(Spawn, ChildInheritsEnvironment) {
+TEST_F(Spawn, ChildGetsItsNameAndOurEnvironment) {
   zt::EnvGuard env;
   env.set("ZARN_SPAWN_TEST_KEY", "a value; with \"quotes\"");
   ProbeRun run = run_probe({});
   ASSERT_EQ(run.status, 0);
   EXPECT_EQ(run.report.env["ZARN_SPAWN_TEST_KEY"], "a value; with \"quotes\"");
-  EXPECT_EQ(run.report.argc, 1);
+  ASSERT_EQ(run.report.argc, 1);
+  EXPECT_EQ(run.report.argv, Words{zt::probe_program()});
 }
 
 TEST_F(Spawn, ChildWritesToOurStandardOutput) {
@@ -205,17 +222,21 @@ TEST(SpawnFails, ProgramThatCannotBeStarted) {
 TEST_F(Spawn, CommandLineLengthLimit) {
   std::string program = zt::probe_program();
   std::string quoted = "\"" + program + "\"";
-  // The line is the quoted path, one blank and the argument.
-  for (std::size_t length : {PLAT_MAX_COMMAND_LINE, PLAT_MAX_COMMAND_LINE + 1}) {
+  // The limit counts the line's terminating NUL, as Windows counts it. The
+  // line is the quoted path, one blank and the argument.
+  const std::size_t longest = PLAT_MAX_COMMAND_LINE - 1;
+  for (std::size_t length : {longest, longest + 1}) {
     std::string arg(length - quoted.size() - 1, 'x');
     ProbeRun run = run_probe({arg});
-    if (length <= PLAT_MAX_COMMAND_LINE) {
+    if (length == longest) {
       EXPECT_EQ(run.status, 0) << "length " << length;
       ASSERT_EQ(run.report.argv.size(), 2u) << "length " << length;
       // Compared by size and as a flag: a failure must not print 32 KB.
-      EXPECT_EQ(run.report.argv[1].size(), arg.size());
+      EXPECT_EQ(run.report.argv[1].size(), arg.size()) << "cut short";
       EXPECT_TRUE(run.report.argv[1] == arg);
     } else {
+      if (runtime_cuts_long_lines())
+        GTEST_SKIP() << "this runtime cuts over-long lines";
       EXPECT_EQ(run.status, -1) << "length " << length;
       EXPECT_EQ(run.report.argc, -1) << "the child ran";
     }
@@ -226,11 +247,13 @@ TEST_F(Spawn, LimitCountsTheJoiningBlanks) {
   // Many one-character entries: the blanks alone push the line over.
   std::string program = zt::probe_program();
   std::size_t quoted = program.size() + 2;
-  std::size_t fits = (PLAT_MAX_COMMAND_LINE - quoted) / 2;
-  Words at_limit(fits, "y");
-  Words over(fits + 1, "y");
-  EXPECT_EQ(run_probe(at_limit).status, 0);
-  EXPECT_EQ(run_probe(over).status, -1);
+  std::size_t fits = (PLAT_MAX_COMMAND_LINE - 1 - quoted) / 2;
+  ProbeRun at_limit = run_probe(Words(fits, "y"));
+  EXPECT_EQ(at_limit.status, 0);
+  EXPECT_EQ(at_limit.report.argc, static_cast<int>(fits) + 1);
+  if (runtime_cuts_long_lines())
+    GTEST_SKIP() << "this runtime cuts over-long lines";
+  EXPECT_EQ(run_probe(Words(fits + 1, "y")).status, -1);
 }
 
 }  // namespace

@@ -218,6 +218,13 @@ inline std::string deep_rel(std::size_t base_len, std::size_t n) {
   return rel + std::string(k - 1, 'e');
 }
 
+// True where the runtime makes a path of 4095 characters below dir absolute
+// (Linux); the msvcrt under Wine stops at 259.
+inline bool long_paths(const TempDir &dir) {
+  std::string deep = dir.str() + "/" + deep_rel(dir.str().size(), 4095);
+  return TempDir::located(deep).size() == 4095;
+}
+
 // Collects what a query hands to its message callback: pass
 // Messages::collect and word() as the callback and user word. Each text is
 // kept with the user word it came with.
