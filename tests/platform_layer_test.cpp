@@ -1,12 +1,17 @@
-// The platform layer's promises that the Windows runtime does not keep by
-// itself: the bounded formatter's fit rule and termination, and assertions
-// that report and end the process in every build type.
+// The platform layer's promises that the launcher relies on, on each
+// platform: the bounded formatter's fit rule and termination (the Windows
+// runtime leaves a text that does not fit unterminated), the environment
+// assignment's semantics, and assertions that report and end the process in
+// every build type.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "platform.h"
+#include "test_support.h"
 
 namespace {
 
@@ -35,6 +40,30 @@ TEST(PlatFormat, FitRuleAndTerminationAtEverySize) {
     EXPECT_EQ(r >= 0 && static_cast<std::size_t>(r) < c.size, c.fits) << r;
     EXPECT_STREQ(buf, c.kept);
     EXPECT_EQ(buf[c.size], '#') << "wrote past the buffer";
+  }
+}
+
+TEST(PlatPutenv, CopiesSetsAndRemoves) {
+  const char *key = "ZARN_PLAT_PUTENV";
+  zt::EnvGuard env;
+  env.unset(key);
+  struct Step {
+    const char *assignment;
+    const char *after;  // null: unset
+  };
+  const Step steps[] = {
+      {"ZARN_PLAT_PUTENV=one", "one"},
+      {"ZARN_PLAT_PUTENV=two;three", "two;three"},
+      {"ZARN_PLAT_PUTENV=", nullptr},  // an empty value removes the key
+      {"ZARN_PLAT_PUTENV=", nullptr},  // and removing an unset key succeeds
+  };
+  for (const Step &s : steps) {
+    SCOPED_TRACE(s.assignment);
+    // The caller reuses its buffer at once: the text must have been copied.
+    std::string text = s.assignment;
+    EXPECT_EQ(plat_putenv(text.data()), 0);
+    std::fill(text.begin(), text.end(), 'X');
+    EXPECT_STREQ(std::getenv(key), s.after);
   }
 }
 
