@@ -13,14 +13,6 @@ namespace {
 
 using Texts = std::vector<std::string>;
 
-const char kNoSuite[] =
-    "Could not determine where Orvane is installed. Tried looking at:\n"
-    "  - ORVANE_ROOTDIR_OVERRIDE environment variable,\n"
-    "  - Directories near executable ";
-const char kNoSuiteEnd[] =
-    "\n  - ORVANE_ROOTDIR environment variable,\n"
-    "  - PATH environment variable.\n"
-    "To fix the problem, add orvane bin directory to the PATH.";
 const char kTooLong[] =
     "Internal error: Path to Orvane program directory is too long";
 const char kNoRavix[] = "Could not find the RAVIX backend directory inside Orvane";
@@ -197,7 +189,7 @@ TEST_F(SuiteDirs, NoSuiteRootGivesTheRootTextThenTheKinds) {
     zt::Asked a = zt::ask(name_, c.kind);
     EXPECT_EQ(a.result, nullptr);
     EXPECT_EQ(a.buffer(), "");
-    EXPECT_EQ(a.texts, (Texts{kNoSuite + name_ + kNoSuiteEnd, c.text}));
+    EXPECT_EQ(a.texts, (Texts{zt::kOrvaneTried + name_ + zt::kOrvaneAdvice, c.text}));
     EXPECT_TRUE(a.user_word_kept);
 
     zt::Asked quiet = zt::ask(name_, c.kind, ZARN_FOST_ENTRY_MAX_PATH, false);

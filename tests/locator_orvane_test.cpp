@@ -12,15 +12,6 @@ namespace {
 
 using Texts = std::vector<std::string>;
 
-const char kTried[] =
-    "Could not determine where Orvane is installed. Tried looking at:\n"
-    "  - ORVANE_ROOTDIR_OVERRIDE environment variable,\n"
-    "  - Directories near executable ";
-const char kAdvice[] =
-    "\n  - ORVANE_ROOTDIR environment variable,\n"
-    "  - PATH environment variable.\n"
-    "To fix the problem, add orvane bin directory to the PATH.";
-
 // A temp tree that is also the current directory, with no stray suite key
 // from the machine's environment and a PATH that finds nothing.
 class Place {
@@ -179,7 +170,7 @@ TEST(OrvaneRoot, NearTheLauncherThreeDirectoriesAreTried) {
       EXPECT_EQ(a.texts, Texts{});
     } else {
       EXPECT_EQ(a.result, nullptr);
-      EXPECT_EQ(a.texts, Texts{kTried + name + kAdvice});
+      EXPECT_EQ(a.texts, Texts{zt::kOrvaneTried + name + zt::kOrvaneAdvice});
     }
   }
 }
@@ -313,7 +304,7 @@ TEST(OrvaneRoot, FailureTextQuotesTheLauncherAsResolved) {
     zt::Asked a = traced(name, out);
     EXPECT_EQ(a.result, nullptr);
     EXPECT_EQ(a.buffer(), "");
-    EXPECT_EQ(a.texts, Texts{kTried + quoted + kAdvice});
+    EXPECT_EQ(a.texts, Texts{zt::kOrvaneTried + quoted + zt::kOrvaneAdvice});
     EXPECT_TRUE(a.user_word_kept);
     // The shell's path cut back to the last directory searched.
     EXPECT_EQ(lines(out).back(), "resolved orvane_sh: " + p.at("s") + "\n");
@@ -335,7 +326,7 @@ TEST(OrvaneRoot, FailureTextIsCutAt4195Characters) {
     std::string rel = zt::deep_rel(p.t.str().size(), len - 2) + "/t";
     std::string name = p.launcher(rel);
     ASSERT_EQ(name.size(), len);
-    std::string whole = kTried + name + kAdvice;
+    std::string whole = zt::kOrvaneTried + name + zt::kOrvaneAdvice;
     zt::Asked a = zt::ask(name, ORVANE);
     EXPECT_EQ(a.result, nullptr);
     ASSERT_EQ(a.texts.size(), 1u);

@@ -34,6 +34,17 @@ namespace zt {
 
 namespace fs = std::filesystem;
 
+// The design-suite root query's failure text, before and after the
+// launcher's path that it quotes.
+inline const char kOrvaneTried[] =
+    "Could not determine where Orvane is installed. Tried looking at:\n"
+    "  - ORVANE_ROOTDIR_OVERRIDE environment variable,\n"
+    "  - Directories near executable ";
+inline const char kOrvaneAdvice[] =
+    "\n  - ORVANE_ROOTDIR environment variable,\n"
+    "  - PATH environment variable.\n"
+    "To fix the problem, add orvane bin directory to the PATH.";
+
 // A fresh directory below the system's temp folder, removed afterwards.
 class TempDir {
  public:
