@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <sstream>
@@ -828,6 +829,22 @@ Words launcher_lines(const std::string &out) {
   return lines;
 }
 
+// The kinds of the locator's entry lines ("finding: KIND ADDRESS"), nested
+// queries included, in the order the run asked them.
+Words queries_asked(const std::string &out) {
+  Words kinds;
+  std::istringstream in(out);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::istringstream words(line);
+    Words w{std::istream_iterator<std::string>(words),
+            std::istream_iterator<std::string>()};
+    if (w.size() == 3 && w[0] == "finding:") kinds.push_back(w[1]);
+  }
+  return kinds;
+}
+
 TEST_F(E2E, TraceMode) {
   fs::path alt = tmp_.path() / "alt" / ("perl2" + kExe);
   copy_program(zt::probe_program(), alt);
@@ -906,6 +923,17 @@ TEST_F(E2E, TraceMode) {
     EXPECT_EQ(std::count(lines.begin(), lines.end(), child), 1);
     lines.erase(std::remove(lines.begin(), lines.end(), child), lines.end());
     EXPECT_EQ(lines, c.expected(kit));
+
+    // The locator traces too, and shows which queries ran in which order.
+    Words kinds = {"SELF", "SDK", "SDK_BIN", "SDK", "SDK_HOST_BIN", "SDK"};
+    if (std::string(c.tool) != "kelmo") kinds.insert(kinds.end(), {"SDK_BIN", "SDK"});
+    kinds.insert(kinds.end(),
+                 {"ORVANE", "ORVANE_BINDIR", "ORVANE", "TESK_BUILDER", "ORVANE",
+                  "PLYX_BIN", "ORVANE", "ORVANE_RAVIX_BACKEND_DIR", "SDK",
+                  "ORVANE_JAVA", "ORVANE"});
+    if (c.args.empty() || c.args[0] != "--perl")
+      kinds.insert(kinds.end(), {"SDK_PERL", "SDK", "SDK_PERL_LIB", "SDK"});
+    EXPECT_EQ(queries_asked(o.out), kinds);
   }
 }
 

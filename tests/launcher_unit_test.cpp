@@ -810,7 +810,8 @@ TEST_F(Launcher, OptionScanCreateLibWantsAWordAfterDotClInByteOrder) {
       {{"-createlibobjectforsycl", "+x"}, 0},
       {{"-createlibobjectforsycl", " x"}, 0},
       {{"-createlibobjectforsycl", ""}, 0},
-      {{"-createlibobjectforsycl", "--source", "ocl"}, 1},
+      // --source consumes nothing: the word after it is tested too.
+      {{"-createlibobjectforsycl", "--source", "k.cl"}, 1},
       {{"-createlibobjectforsycl", "-createlibobjectforsycl"}, 0},
       // A leading --perl's value is not one of the words.
       {{"--perl", "k.cl", "-createlibobjectforsycl"}, 0},

@@ -167,6 +167,65 @@ TEST_F(Front, TraceLinesOfSelf) {
                            "\nfinding: SELF --> fail\n";
   ASSERT_GE(r.out.size(), tail.size());
   EXPECT_EQ(r.out.substr(r.out.size() - tail.size()), tail);
+
+  // SDK fails with the same text, without SELF's fail line.
+  r = query(rel.c_str(), SDK);
+  EXPECT_EQ(r.result, nullptr);
+  EXPECT_EQ(r.texts,
+            std::vector<std::string>{"Could not resolve absolute path to command"});
+  const std::string sdk_tail = "resolved: " + rel + "\nfinding: SDK " + at + "\n";
+  ASSERT_GE(r.out.size(), sdk_tail.size());
+  EXPECT_EQ(r.out.substr(r.out.size() - sdk_tail.size()), sdk_tail);
+}
+
+TEST_F(Front, NestedQueriesStartFromTheResolvedName) {
+  tmp.file("kit/bin/tool.exe");
+  tmp.dir("kit/share");
+  tmp.dir("kit/windows64/bin");
+  const std::string bin = tmp.str() + "/kit/bin";
+  const std::string found = bin + "/tool.exe";
+  env.set("PATH", bin);
+  zt::TraceOn trace;
+
+  Outcome r = query("tool", SDK_BIN);
+  const std::string at = zt::ptr_text(buf());
+  EXPECT_EQ(r.result, buf());
+  EXPECT_EQ(r.out,
+            " PATH is '" + bin + "'\n component '" + bin + "'\n looking at '" +
+                bin + "/tool'\n PATH is '" + bin + "'\n component '" + bin +
+                "'\n looking at '" + found + "'\nresolved: " + found +
+                "\nfinding: SDK_BIN " + at +
+                // The nested query resolves what was found, not "tool" again.
+                "\nfound it right away\nresolved: " + found +
+                "\nfinding: SDK " + at + "\nfinding: SDK --> " + at + " " +
+                tmp.str() + "/kit\nfinding: SDK_BIN --> " + at + " " +
+                tmp.str() + "/kit/windows64/bin\n");
+}
+
+TEST_F(Front, ResolvedPathTooLongForNestedQueries) {
+  if (!zt::long_paths(tmp)) GTEST_SKIP() << "no 4095-character paths here";
+  // A short name whose absolute path has 4092 characters.
+  const std::string rel = zt::deep_rel(tmp.str().size(), 4092 - 5);
+  tmp.dir(rel);
+  tmp.file(rel + "/tool");
+  tmp.dir(rel + "/share");
+  zt::CwdGuard deep(tmp.path() / rel);
+
+  Outcome r = query("tool", SELF);
+  EXPECT_EQ(r.result, buf());
+  EXPECT_EQ(r.buf.size(), 4092u);
+  r = query("tool", SDK);
+  EXPECT_EQ(r.result, buf());
+  EXPECT_EQ(r.buf, tmp.str() + "/" + rel);
+
+  r = query("tool", SDK_BIN);
+  EXPECT_EQ(r.result, nullptr);
+  EXPECT_EQ(r.buf, "");
+  EXPECT_EQ(r.texts,
+            (std::vector<std::string>{
+                "Path to executable is too long",
+                "Could not determine the path to SDK",
+                "Could not determine the path to SDK internal executables"}));
 }
 
 TEST_F(Front, SelfWorksFromWhatTheResolutionFound) {
