@@ -844,4 +844,32 @@ TEST_F(Launcher, OptionScanEndsWithThreeWhenLeadingPerlHasNoValue) {
   }
 }
 
+// The launcher never changes the platform word, so only a caller of the
+// locator's setter reaches this road.
+TEST_F(Launcher, Linux64AlsoRequiresTheKitLibraries) {
+  zt::TempDir kit;
+  kit.dir("share");
+  kit.dir("linux64/bin");
+  kit.dir("host/linux64/bin");
+  kit.file("bin/tool");
+  zt::EnvGuard env;
+  env.unset("KELMO_ENTRY_DEBUG");
+  env.set("PATH", "");
+  std::string name = kit.str() + "/bin/tool";
+  const std::string out = exit_output(
+      [&] {
+        zarn_fost_entry_set_platform("x86_64");
+        char *argv[] = {name.data(), nullptr};
+        l_main(1, argv);
+      },
+      1);
+  EXPECT_EQ(out,
+            "tool: Unable to determine the execution environment of the "
+            "Norvex(R) Calvetta SDK.\n"
+            "tool:     Detailed error: Could not find SDK internal libraries "
+            "directory " + kit.str() + "/linux64/lib\n"
+            "tool:     Detailed error: Could not determine the path to SDK "
+            "internal libraries\n");
+}
+
 }  // namespace
