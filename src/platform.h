@@ -43,6 +43,10 @@ std::intptr_t plat_spawnv_wait(const char *path, const char *const *argv);
 // The size of the longest command line Windows accepts, its NUL included.
 constexpr std::size_t PLAT_MAX_COMMAND_LINE = 32767;
 
+// Whether the entries, joined with single blanks, make a command line that
+// Windows accepts (platform_cmdline.cpp).
+bool plat_command_line_fits(const char *const *argv);
+
 // Splits a command line into words by the Windows C runtime's rules
 // (argv[0] by its own rule). The child's runtime does this on Windows; the
 // Linux spawn stand-in does it for the child. Pure text handling, built on

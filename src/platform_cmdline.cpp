@@ -1,4 +1,6 @@
 // The Windows C runtime's splitting of a command line into words.
+#include <string.h>
+
 #include "platform.h"
 
 namespace {
@@ -6,6 +8,15 @@ namespace {
 bool plat_is_blank(char c) { return c == ' ' || c == '\t'; }
 
 }  // namespace
+
+bool plat_command_line_fits(const char *const *argv) {
+  std::size_t length = 0;
+  for (const char *const *a = argv; *a != nullptr; ++a) {
+    length += strlen(*a) + (a != argv ? 1 : 0);
+    if (length + 1 > PLAT_MAX_COMMAND_LINE) return false;
+  }
+  return true;
+}
 
 std::vector<std::string> plat_split_command_line(const char *line) {
   std::vector<std::string> words;

@@ -94,19 +94,6 @@ int plat_format(char *dst, std::size_t size, const char *fmt, ...) {
 
 namespace {
 
-// The command line as Windows forms it from the entries: joined with single
-// blanks, nothing added. False when Windows would refuse it: its limit
-// counts the terminating NUL, so the longest line has one character less.
-bool plat_join_command_line(const char *const *argv, std::string &line) {
-  line.clear();
-  for (const char *const *a = argv; *a != nullptr; ++a) {
-    if (a != argv) line += ' ';
-    line += *a;
-    if (line.size() + 1 > PLAT_MAX_COMMAND_LINE) return false;
-  }
-  return true;
-}
-
 // The status that waitpid reported, as the exit status the caller sees. A
 // child ended by a signal is reported the way shells report it, 128 plus
 // the signal's number: never 0, and never -1, which means "not started".
@@ -120,8 +107,14 @@ std::intptr_t plat_exit_status(int status) {
 
 std::intptr_t plat_spawnv_wait(const char *path, const char *const *argv) {
   if (path == nullptr || argv == nullptr || argv[0] == nullptr) return -1;
+  if (!plat_command_line_fits(argv)) return -1;
+  // The command line as Windows forms it from the entries: joined with
+  // single blanks, nothing added.
   std::string line;
-  if (!plat_join_command_line(argv, line)) return -1;
+  for (const char *const *a = argv; *a != nullptr; ++a) {
+    if (a != argv) line += ' ';
+    line += *a;
+  }
 
   // The child sees the words that its own runtime would split from the line.
   std::vector<std::string> words = plat_split_command_line(line.c_str());

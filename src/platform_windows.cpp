@@ -40,10 +40,7 @@ int plat_format(char *dst, std::size_t size, const char *fmt, ...) {
 std::intptr_t plat_spawnv_wait(const char *path, const char *const *argv) {
   // Windows refuses a longer command line; a runtime that cut it instead
   // (Wine's does) would start the child with other arguments than ours.
-  std::size_t length = 0;
-  for (const char *const *a = argv; *a != nullptr; ++a)
-    length += strlen(*a) + (a != argv ? 1 : 0);
-  if (length + 1 > PLAT_MAX_COMMAND_LINE) return -1;
+  if (!plat_command_line_fits(argv)) return -1;
   return _spawnv(_P_WAIT, path, argv);
 }
 
