@@ -70,6 +70,22 @@ bool l_step(std::int32_t ok, const char *line) {
   return ok != 0;
 }
 
+// The interpreter's version banner. It is started as the child is, with no
+// command interpreter in between to read blanks, quotes or '&' in its path.
+// Its result is not used, and without memory to quote it the run goes on
+// without it.
+void l_show_banner(void) {
+  char *banner[] = {zarn_fost_entry_quote_arg(perl_exe, l_alloc),
+                    zarn_fost_entry_quote_arg("-v", l_alloc), nullptr};
+  if (banner[0] != nullptr && banner[1] != nullptr) {
+    // What was printed so far comes before it.
+    std::fflush(stdout);
+    plat_spawnv_wait(perl_exe, banner);
+  }
+  std::free(banner[0]);
+  std::free(banner[1]);
+}
+
 void l_free_vector(char **vector, std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) std::free(vector[i]);
   std::free(vector);
@@ -365,14 +381,7 @@ int l_main(int argc, char **argv) {
   }
 
   if (require_hld_compiler != 0 && verbose != 0) {
-    // The banner is trace output only: an interpreter path too long for the
-    // command goes without it. What was printed so far must come before it.
-    char banner[512];
-    if (l_fits(plat_format(banner, sizeof banner, "%s -v", perl_exe),
-               sizeof banner)) {
-      std::fflush(stdout);
-      std::system(banner);
-    }
+    l_show_banner();
     for (std::size_t i = 0; vector[i] != nullptr; ++i)
       std::printf("[%d] %s\n", static_cast<int>(i), vector[i]);
   }

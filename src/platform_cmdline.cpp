@@ -7,20 +7,7 @@ namespace {
 
 bool plat_is_blank(char c) { return c == ' ' || c == '\t'; }
 
-}  // namespace
-
-bool plat_command_line_fits(const char *const *argv) {
-  std::size_t length = 0;
-  for (const char *const *a = argv; *a != nullptr; ++a) {
-    length += strlen(*a) + (a != argv ? 1 : 0);
-    if (length + 1 > PLAT_MAX_COMMAND_LINE) return false;
-  }
-  return true;
-}
-
-std::vector<std::string> plat_split_command_line(const char *line) {
-  std::vector<std::string> words;
-  if (line == nullptr) return words;
+void plat_split_into(const char *line, std::vector<std::string> &words) {
   const char *p = line;
 
   // The program name: quotes only group and backslashes are literal, so a
@@ -80,6 +67,28 @@ std::vector<std::string> plat_split_command_line(const char *line) {
       ++p;
     }
     words.push_back(word);
+  }
+}
+
+}  // namespace
+
+bool plat_command_line_fits(const char *const *argv) {
+  std::size_t length = 0;
+  for (const char *const *a = argv; *a != nullptr; ++a) {
+    length += strlen(*a) + (a != argv ? 1 : 0);
+    if (length + 1 > PLAT_MAX_COMMAND_LINE) return false;
+  }
+  return true;
+}
+
+std::vector<std::string> plat_split_command_line(const char *line) {
+  std::vector<std::string> words;
+  if (line == nullptr) return words;
+  try {
+    plat_split_into(line, words);
+  } catch (...) {
+    // Out of memory: no words at all, which no line gives otherwise.
+    words.clear();
   }
   return words;
 }

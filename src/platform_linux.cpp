@@ -1,5 +1,6 @@
 // Linux stand-ins for the Windows runtime operations of platform.h.
-#include <spawn.h>
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -18,10 +19,11 @@ namespace {
 
 bool plat_is_sep(char c) { return c == '/' || c == '\\'; }
 
-}  // namespace
+// SIGPIPE as the process inherited it, for the children it starts.
+struct sigaction plat_inherited_pipe;
+bool plat_pipe_saved = false;
 
-char *plat_fullpath(char *dst, const char *src, std::size_t size) {
-  if (dst == nullptr || src == nullptr) return nullptr;
+char *plat_fold_path(char *dst, const char *src, std::size_t size) {
   // Windows folds the text lexically and both separators count; so here.
   std::string whole;
   if (!plat_is_sep(src[0])) {
@@ -58,6 +60,25 @@ char *plat_fullpath(char *dst, const char *src, std::size_t size) {
   return dst;
 }
 
+}  // namespace
+
+void plat_start(void) {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  if (sigaction(SIGPIPE, &ignore, &plat_inherited_pipe) == 0)
+    plat_pipe_saved = true;
+}
+
+char *plat_fullpath(char *dst, const char *src, std::size_t size) {
+  if (dst == nullptr || src == nullptr) return nullptr;
+  try {
+    return plat_fold_path(dst, src, size);
+  } catch (...) {
+    return nullptr;  // out of memory
+  }
+}
+
 int plat_stat(const char *path, unsigned int *mode) {
   struct stat st;
   if (path == nullptr || stat(path, &st) != 0) return -1;
@@ -69,9 +90,13 @@ int plat_stat(const char *path, unsigned int *mode) {
 int plat_putenv(const char *assignment) {
   const char *eq = std::strchr(assignment, '=');
   if (eq == nullptr || eq == assignment) return -1;
-  std::string key(assignment, static_cast<std::size_t>(eq - assignment));
-  if (eq[1] == '\0') return unsetenv(key.c_str()) == 0 ? 0 : -1;
-  return setenv(key.c_str(), eq + 1, 1) == 0 ? 0 : -1;
+  try {
+    std::string key(assignment, static_cast<std::size_t>(eq - assignment));
+    if (eq[1] == '\0') return unsetenv(key.c_str()) == 0 ? 0 : -1;
+    return setenv(key.c_str(), eq + 1, 1) == 0 ? 0 : -1;
+  } catch (...) {
+    return -1;  // out of memory
+  }
 }
 
 int plat_stricmp(const char *a, const char *b) {
@@ -103,36 +128,77 @@ std::intptr_t plat_exit_status(int status) {
   return 128;
 }
 
+// Starts path with argv and the current environment and waits for it. The
+// child starts with SIGCHLD and SIGPIPE as this process inherited them, not
+// as it keeps them for itself, which posix_spawn cannot give it for an
+// ignored SIGCHLD; a failed exec is told back through a pipe that a
+// successful one closes.
+std::intptr_t plat_run_and_wait(const char *path, char *const *argv) {
+  // An ignored SIGCHLD would let the kernel reap the child before we wait.
+  struct sigaction wait_for_it {};
+  wait_for_it.sa_handler = SIG_DFL;
+  sigemptyset(&wait_for_it.sa_mask);
+  struct sigaction inherited_chld;
+  if (sigaction(SIGCHLD, &wait_for_it, &inherited_chld) != 0) return -1;
+
+  std::intptr_t result = -1;
+  int report[2];
+  if (pipe2(report, O_CLOEXEC) == 0) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      sigaction(SIGCHLD, &inherited_chld, nullptr);
+      if (plat_pipe_saved) sigaction(SIGPIPE, &plat_inherited_pipe, nullptr);
+      execve(path, argv, environ);
+      int error = errno;
+      ssize_t written = write(report[1], &error, sizeof error);
+      (void)written;
+      _exit(127);
+    }
+    close(report[1]);
+    if (pid > 0) {
+      int error = 0;
+      ssize_t got;
+      while ((got = read(report[0], &error, sizeof error)) < 0 &&
+             errno == EINTR) {
+      }
+      int status = 0;
+      pid_t waited;
+      while ((waited = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
+      }
+      // Anything read means the exec failed: the child never ran.
+      if (got == 0 && waited == pid) result = plat_exit_status(status);
+    }
+    close(report[0]);
+  }
+  sigaction(SIGCHLD, &inherited_chld, nullptr);
+  return result;
+}
+
 }  // namespace
 
 std::intptr_t plat_spawnv_wait(const char *path, const char *const *argv) {
   if (path == nullptr || argv == nullptr || argv[0] == nullptr) return -1;
   if (!plat_command_line_fits(argv)) return -1;
-  // The command line as Windows forms it from the entries: joined with
-  // single blanks, nothing added.
-  std::string line;
-  for (const char *const *a = argv; *a != nullptr; ++a) {
-    if (a != argv) line += ' ';
-    line += *a;
-  }
-
-  // The child sees the words that its own runtime would split from the line.
-  std::vector<std::string> words = plat_split_command_line(line.c_str());
+  std::vector<std::string> words;
   std::vector<char *> child_argv;
-  for (std::string &w : words) child_argv.push_back(w.data());
-  child_argv.push_back(nullptr);
-
-  pid_t pid;
-  // posix_spawn reports a failed exec (missing, not executable, bad format)
-  // through its result, so the child never runs in that case.
-  if (posix_spawn(&pid, path, nullptr, nullptr, child_argv.data(), environ) !=
-      0)
-    return -1;
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return -1;
+  try {
+    // The command line as Windows forms it from the entries: joined with
+    // single blanks, nothing added.
+    std::string line;
+    for (const char *const *a = argv; *a != nullptr; ++a) {
+      if (a != argv) line += ' ';
+      line += *a;
+    }
+    // The child sees the words that its own runtime would split from the
+    // line.
+    words = plat_split_command_line(line.c_str());
+    for (std::string &w : words) child_argv.push_back(w.data());
+    child_argv.push_back(nullptr);
+  } catch (...) {
+    return -1;  // out of memory: nothing was started
   }
-  return plat_exit_status(status);
+  if (words.empty()) return -1;  // the split ran out of memory
+  return plat_run_and_wait(path, child_argv.data());
 }
 
 void plat_assert_fail(const char *expr, const char *file, unsigned line) {

@@ -20,7 +20,15 @@ int plat_stat(const char *path, unsigned int *mode) {
   return 0;
 }
 
-int plat_putenv(const char *assignment) { return _putenv(assignment); }
+void plat_start(void) {}
+
+int plat_putenv(const char *assignment) {
+  // The runtime accepts a longer value, but what the variable then holds,
+  // here and in the child, is not that value.
+  const char *eq = strchr(assignment, '=');
+  if (eq != nullptr && strlen(eq + 1) + 1 > PLAT_MAX_ENV_VALUE) return -1;
+  return _putenv(assignment);
+}
 
 int plat_stricmp(const char *a, const char *b) { return _stricmp(a, b); }
 

@@ -12,6 +12,7 @@
 #include <iterator>
 #include <map>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -25,7 +26,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
-#include <spawn.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -130,8 +131,16 @@ int run_program(const std::string &program, const Words &argv, const Env &env,
   return static_cast<int>(code);
 }
 #else
-int run_program(const std::string &program, const Words &argv, const Env &env,
-                const fs::path &cwd, const fs::path &out) {
+// What a Linux run can change from a plain start.
+struct StartAs {
+  std::set<int> ignored;  // signals the program inherits as ignored
+  int stdout_fd = -1;     // its standard output, in place of the file
+};
+
+// Starts the program as run_program does; kNotRun when it cannot.
+pid_t start_program(const std::string &program, const Words &argv,
+                    const Env &env, const fs::path &cwd, const fs::path &out,
+                    const StartAs &as = {}) {
   std::vector<char *> args;
   for (const std::string &w : argv) args.push_back(const_cast<char *>(w.c_str()));
   args.push_back(nullptr);
@@ -141,20 +150,34 @@ int run_program(const std::string &program, const Words &argv, const Env &env,
   for (std::string &e : entries) envp.push_back(e.data());
   envp.push_back(nullptr);
 
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-  pid_t pid = 0;
-  int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, args.data(),
-                       envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) return kNotRun;
+  int fd = as.stdout_fd;
+  if (fd < 0) fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return kNotRun;
+  pid_t pid = fork();
+  if (pid == 0) {
+    // Dispositions as the test asks, not as the test's own runner left them.
+    for (int sig = 1; sig < NSIG; ++sig)
+      if (sig != SIGKILL && sig != SIGSTOP) signal(sig, SIG_DFL);
+    for (int sig : as.ignored) signal(sig, SIG_IGN);
+    if (dup2(fd, 1) < 0 || chdir(cwd.c_str()) != 0) _exit(126);
+    execve(program.c_str(), args.data(), envp.data());
+    _exit(127);
+  }
+  if (as.stdout_fd < 0) close(fd);
+  return pid < 0 ? kNotRun : pid;
+}
+
+// Its exit status; a death by a signal shows as kNotRun - 1 - the signal.
+int wait_program(pid_t pid) {
   int status = 0;
-  if (waitpid(pid, &status, 0) != pid) return kNotRun;
+  if (pid <= 0 || waitpid(pid, &status, 0) != pid) return kNotRun;
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   return kNotRun - 1 - (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+}
+
+int run_program(const std::string &program, const Words &argv, const Env &env,
+                const fs::path &cwd, const fs::path &out, const StartAs &as = {}) {
+  return wait_program(start_program(program, argv, env, cwd, out, as));
 }
 #endif
 
@@ -308,7 +331,11 @@ class E2E : public ::testing::Test {
     fs::remove(report_, ec);
     fs::path out = tmp_.path() / "stdout.txt";
     Outcome o;
+#ifdef _WIN32
     o.status = run_program(program.string(), argv, env_, tmp_.path(), out);
+#else
+    o.status = run_program(program.string(), argv, env_, tmp_.path(), out, as_);
+#endif
     o.out = text_of(read_file(out));
     o.child = zt::read_probe(report_.string());
     return o;
@@ -343,6 +370,9 @@ class E2E : public ::testing::Test {
   zt::TempDir tmp_;
   fs::path report_;
   Env env_;
+#ifndef _WIN32
+  StartAs as_;
+#endif
 };
 
 // ------------------------------------------------------------- the road
@@ -436,6 +466,41 @@ TEST_F(E2E, ExitStatus) {
     EXPECT_EQ(o.status, seen_status(c.status));
     EXPECT_EQ(o.out, c.out);
     EXPECT_EQ(o.child.argc != -1, c.child_ran);
+  }
+}
+
+// A variable's value on Windows holds at most 32,766 characters. The run
+// whose PATH the kit's directories would make longer ends with status 4,
+// where the runtime would hand the child something else in its place.
+TEST_F(E2E, PathLongerThanWindowsHoldsEndsWithStatusFour) {
+#ifndef _WIN32
+  GTEST_SKIP() << "only Windows limits the length of a variable's value";
+#endif
+  Kit kit = make_kit(tmp_.path() / "kit");
+  fs::path program = install(kit.dir / "bin", "tool" + kExe);
+  const std::string system_path = env_["PATH"];
+  const std::size_t kit_part = path_with(kit_dirs(kit)).size() - system_path.size();
+  const std::size_t longest = PLAT_MAX_ENV_VALUE - 1;
+  for (std::size_t length : {longest, longest + 1}) {
+    SCOPED_TRACE("PATH of " + std::to_string(length) + " characters");
+    // The inherited part: the system's directories and one long component
+    // (too long for the locator to look into).
+    env_["PATH"] = system_path + ";" +
+                   std::string(length - kit_part - system_path.size() - 1, 'p');
+    const std::string want = path_with(kit_dirs(kit));
+    ASSERT_EQ(want.size(), length);
+    Outcome o = launch(program, {"x"});
+    if (length == longest) {
+      EXPECT_EQ(o.status, 0);
+      EXPECT_EQ(o.out, "");
+      EXPECT_EQ(o.child.env["PATH"].size(), length);
+      EXPECT_TRUE(o.child.env["PATH"] == want) << "not the value the launcher set";
+    } else {
+      EXPECT_EQ(o.status, 4);
+      EXPECT_EQ(o.out, "Failed l_prepend_path( \"PATH\", wrapper_bin )\n"
+                       "tool: Could not set environment for SDK\n");
+      EXPECT_EQ(o.child.argc, -1) << "the child ran";
+    }
   }
 }
 
@@ -796,8 +861,10 @@ bool locator_line(const std::string &line) {
 
 // The launcher's output less the locator's lines, each probe report (the
 // banner's or the child's, when the probe writes to standard output)
-// standing as one line "<probe FIRST-ARGUMENT>".
-Words launcher_lines(const std::string &out) {
+// standing as one line "<probe FIRST-ARGUMENT>"; the reports themselves go
+// to reports, when given.
+Words launcher_lines(const std::string &out,
+                     std::vector<zt::ProbeReport> *reports = nullptr) {
   Words lines;
   std::istringstream in(out);
   std::string line;
@@ -807,6 +874,7 @@ Words launcher_lines(const std::string &out) {
     if (!in_report) return;
     zt::ProbeReport r = zt::parse_probe(report);
     lines.push_back("<probe " + (r.argv.size() > 1 ? r.argv[1] : "") + ">");
+    if (reports != nullptr) reports->push_back(r);
     in_report = false;
     report.clear();
   };
@@ -815,7 +883,8 @@ Words launcher_lines(const std::string &out) {
     if (line.rfind("argc ", 0) == 0) {
       close_report();
       in_report = true;
-    } else if (in_report && (line.rfind("argv ", 0) == 0 || line.rfind("env ", 0) == 0)) {
+    } else if (in_report && (line.rfind("argv ", 0) == 0 || line.rfind("env ", 0) == 0 ||
+                             line.rfind("ignored ", 0) == 0)) {
     } else {
       close_report();
     }
@@ -937,6 +1006,46 @@ TEST_F(E2E, TraceMode) {
   }
 }
 
+// The banner's interpreter starts as the child does, with no command
+// interpreter in between to read the blanks, quotes, '&' or ';' of a kit's
+// path, or to run what follows them.
+TEST_F(E2E, BannerRunsTheInterpreterAloneWhateverItsPath) {
+  struct Case {
+    std::string folder;
+    bool words_kept;  // whether the line can carry the paths' words intact
+  };
+  // A command that a shell or cmd would run makes the directory PWNED.
+  std::vector<Case> cases = {{"my kit", true},
+                             {"kc;mkdir PWNED;x", true},
+                             {"a&mkdir PWNED&b", true},
+                             {"it's", true}};
+#ifndef _WIN32
+  // Windows allows no quote in a file name, and its rule for the program
+  // name on a command line has no escape for one: the words split from the
+  // line differ from the entries, but still nothing but the interpreter runs.
+  cases.push_back({"q\";mkdir PWNED;\"q", false});
+#endif
+  env_["KELMO_ENTRY_DEBUG"] = "1";
+  env_.erase("ZARN_PROBE_OUT");  // both runs report on standard output
+  const Words args = {"a b", "x\"y", "&"};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.folder);
+    Kit kit = make_kit(tmp_.path() / c.folder / "kit");
+    fs::path program = install(kit.dir / "bin", "tool" + kExe);
+    Outcome o = launch(program, args);
+    EXPECT_EQ(o.status, 0);
+    std::vector<zt::ProbeReport> reports;
+    launcher_lines(o.out, &reports);
+    EXPECT_FALSE(fs::exists(tmp_.path() / "PWNED")) << "a second command ran";
+    EXPECT_EQ(reports.size(), 2u) << "the banner and the child, nothing else";
+    if (reports.size() != 2 || !c.words_kept) continue;
+    EXPECT_EQ(reports[0].argv, (Words{kit.interpreter(), "-v"}));
+    Words argv = {kit.interpreter(), kit.script("tool")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    EXPECT_EQ(reports[1].argv, argv);
+  }
+}
+
 // ---------------------------------------------------------- awkward words
 
 TEST_F(E2E, ArgumentsReachTheChildExactly) {
@@ -1031,5 +1140,138 @@ TEST_F(E2E, RealPerlRunsTheToolScript) {
   EXPECT_LT(prepend, banner);
   EXPECT_LT(banner, listing);
 }
+
+#ifndef _WIN32
+// ------------------------------------------------------------ Linux signals
+
+// Some parents start the launcher with SIGCHLD or SIGPIPE ignored. It still
+// waits for its child and passes its status on, and the child starts with
+// what the launcher inherited, not with the launcher's own arrangements.
+TEST_F(E2E, InheritedSignalDispositionsReachTheChild) {
+  Kit kit = make_kit(tmp_.path() / "kit");
+  fs::path program = install(kit.dir / "bin", "tool");
+  env_["ZARN_PROBE_STATUS"] = "1";
+  const std::set<int> cases[] = {{}, {SIGCHLD}, {SIGPIPE}, {SIGCHLD, SIGPIPE}};
+  for (const std::set<int> &ignored : cases) {
+    std::string names;
+    for (int sig : ignored) names += std::string(" ") + sigabbrev_np(sig);
+    SCOPED_TRACE("ignored:" + names);
+    as_.ignored = ignored;
+    Outcome o = launch(program, {"x"});
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.child.argc, 3);
+    EXPECT_EQ(o.child.ignored, ignored);
+  }
+}
+
+// A reader that goes away early (as "| head -1" does) never ends the
+// launcher, as on Windows, where a write to a closed pipe only fails; its
+// status stays the child's.
+TEST_F(E2E, ClosedStandardOutputDoesNotEndATracedRun) {
+  Kit kit = make_kit(tmp_.path() / "kit");
+  fs::path program = install(kit.dir / "bin", "tool");
+  env_["KELMO_ENTRY_DEBUG"] = "1";
+
+  // Gone before the launcher writes: its first flush comes before the child.
+  {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    close(ends[0]);
+    env_["ZARN_PROBE_STATUS"] = "7";
+    as_.stdout_fd = ends[1];
+    Outcome o = launch(program, {"x"});
+    close(ends[1]);
+    EXPECT_EQ(o.status, 7);
+    EXPECT_EQ(o.child.argc, 3) << "the tool did not run";
+    EXPECT_EQ(o.child.ignored.count(SIGPIPE), 0u);
+  }
+
+  // Gone while the child runs: the quoted listing still waits in the
+  // launcher's buffer and is written when it ends.
+  std::string perl = host_perl();
+  if (perl.empty()) GTEST_SKIP() << "no Perl on this machine's PATH";
+  const fs::path go = tmp_.path() / "go";
+  std::ofstream(kit.script("tool"))
+      << "$| = 1;\n"
+         "print \"child running\\n\";\n"
+         "for (1 .. 3000) { last if -e $ENV{ZARN_GO}; select(undef, undef, undef, 0.01) }\n"
+         "exit 7;\n";
+  env_["ZARN_GO"] = go.string();
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  const Words argv = {program.string(), "--perl", perl};
+  pid_t pid = start_program(program.string(), argv, env_, tmp_.path(), "",
+                            {{}, ends[1]});
+  close(ends[1]);
+  std::string seen;
+  char chunk[4096];
+  ssize_t n;
+  while (seen.find("child running\n") == std::string::npos &&
+         (n = read(ends[0], chunk, sizeof chunk)) > 0)
+    seen.append(chunk, static_cast<std::size_t>(n));
+  close(ends[0]);
+  std::ofstream(go) << "";
+  EXPECT_NE(seen.find("child running\n"), std::string::npos) << seen;
+  EXPECT_EQ(wait_program(pid), 7);
+}
+
+// ------------------------------------------------------ memory running out
+
+// The allocator that fails on purpose (tests/failing_malloc.cpp), built
+// beside the probe.
+std::string failing_malloc() {
+  return (fs::path(zt::probe_program()).parent_path() / "libzarn_failing_malloc.so")
+      .string();
+}
+
+// Memory that runs out gets the launcher's own answers, never an abort:
+// status 3 for the argument vector or a quoted copy, the fatal report for a
+// --perl value that cannot be made absolute, -1 for a start that cannot be
+// prepared.
+TEST_F(E2E, MemoryRunningOut) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "the sanitizer's allocator cannot be replaced";
+#endif
+  Kit kit = make_kit(tmp_.path() / "kit");
+  fs::path program = install(kit.dir / "bin", "tool");
+  const std::string no_memory = "tool: Could not allocate memory for argument list.";
+  const std::string long_arg(20000, 's');  // quoted: 20,003 bytes
+  struct Case {
+    const char *what;
+    Words args;
+    const char *key;  // which allocations fail
+    std::size_t size;
+    int status;
+    std::string out;
+  } cases[] = {
+      {"the argument vector", Words(2000, "a"), "ZARN_FAIL_MALLOC_SIZE",
+       2003 * sizeof(char *), 3, no_memory},
+      {"a quoted copy", {"x", std::string(7777, 'q')}, "ZARN_FAIL_MALLOC_SIZE",
+       7780, 3, no_memory},
+      // A relative path is made absolute from the current directory, which
+      // is read into a block of 4096 bytes.
+      {"the --perl value made absolute", {"--perl", "perl2"},
+       "ZARN_FAIL_MALLOC_SIZE", 4096, 1,
+       report("tool", kSdk, {"Can't find the specified Perl executable: perl2"})},
+      // The joined command line needs some 20,200 bytes.
+      {"the child's command line", {"x", long_arg}, "ZARN_FAIL_MALLOC_FROM",
+       20100, seen_status(-1), ""},
+      // The line fits; its last word outgrows 25,000 bytes as it is split.
+      {"the split of the command line", {"x", long_arg}, "ZARN_FAIL_MALLOC_FROM",
+       25000, seen_status(-1), ""},
+  };
+  env_["LD_PRELOAD"] = failing_malloc();
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    env_.erase("ZARN_FAIL_MALLOC_SIZE");
+    env_.erase("ZARN_FAIL_MALLOC_FROM");
+    env_[c.key] = std::to_string(c.size);
+    Outcome o = launch(program, c.args);
+    EXPECT_EQ(o.status, c.status);
+    EXPECT_EQ(o.out, c.out);
+    EXPECT_EQ(o.child.argc, -1) << "the child ran";
+  }
+}
+#endif
 
 }  // namespace

@@ -844,6 +844,25 @@ TEST_F(Launcher, OptionScanEndsWithThreeWhenLeadingPerlHasNoValue) {
   }
 }
 
+// A program may be started with no words at all (Linux then hands it one
+// empty word, so only a direct call reaches argc 0): the report names no
+// tool.
+TEST_F(Launcher, RunWithoutAnyWordEndsInTheFatalReport) {
+  zt::EnvGuard env;
+  env.unset("KELMO_ENTRY_DEBUG");
+  const std::string out = exit_output(
+      [] {
+        char *argv[] = {nullptr};
+        l_main(0, argv);
+      },
+      1);
+  EXPECT_EQ(out,
+            ": Unable to determine the execution environment of the Norvex(R) "
+            "Calvetta Runtime Environment.\n"
+            ":     Detailed error: Internal error: executable name is not "
+            "supplied\n");
+}
+
 // The launcher never changes the platform word, so only a caller of the
 // locator's setter reaches this road.
 TEST_F(Launcher, Linux64AlsoRequiresTheKitLibraries) {

@@ -5,6 +5,8 @@
 //   argc <N>
 //   argv <i> <hex of the entry's bytes>      one line per entry
 //   env <hex of the KEY=VALUE text>          one line per environment entry
+//   ignored <signal number>                  one line per ignored signal
+//                                            (not on Windows)
 // Exit status: ZARN_PROBE_STATUS (decimal), 0 when unset; 125 when the
 // report file cannot be written.
 #include <cstdio>
@@ -16,6 +18,7 @@
 #include <stdlib.h>
 #define probe_environ _environ
 #else
+#include <signal.h>
 #include <unistd.h>
 #define probe_environ environ
 #endif
@@ -60,6 +63,13 @@ int main(int argc, char **argv) {
     put_hex(out, *e);
     std::fputc('\n', out);
   }
+#ifndef _WIN32
+  for (int sig = 1; sig < NSIG; ++sig) {
+    struct sigaction sa;
+    if (sigaction(sig, nullptr, &sa) == 0 && sa.sa_handler == SIG_IGN)
+      std::fprintf(out, "ignored %d\n", sig);
+  }
+#endif
   if (out != stdout) {
     if (std::fclose(out) != 0) return 125;
   } else {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@ struct ProbeReport {
   int argc = -1;
   std::vector<std::string> argv;
   std::map<std::string, std::string> env;
+  std::set<int> ignored;  // signals it started with ignored
 };
 
 inline std::string probe_unhex(const std::string &hex) {
@@ -55,6 +57,9 @@ inline ProbeReport parse_probe(const std::string &text) {
         r.env[entry] = "";
       else
         r.env[entry.substr(0, eq)] = entry.substr(eq + 1);
+    } else if (tag == "ignored") {
+      int sig = 0;
+      if (words >> sig) r.ignored.insert(sig);
     }
   }
   if (!counted) r.argc = -1;
