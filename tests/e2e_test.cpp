@@ -1191,6 +1191,7 @@ TEST_F(E2E, ClosedStandardOutputDoesNotEndATracedRun) {
     as_.stdout_fd = ends[1];
     Outcome o = launch(program, {"x"});
     close(ends[1]);
+    as_.stdout_fd = -1;
     EXPECT_EQ(o.status, 7);
     EXPECT_EQ(o.child.argc, 3) << "the tool did not run";
     EXPECT_EQ(o.child.ignored.count(SIGPIPE), 0u);
