@@ -49,9 +49,11 @@ int plat_format(char *dst, std::size_t size, const char *fmt, ...)
 // _spawnv(_P_WAIT, path, argv): joins the (already quoted) entries with
 // single blanks into one command line, starts path with it, the current
 // environment and standard streams, and waits. The child's exit status, or
-// -1 when the program cannot be started. On Linux the child starts with the
-// signal dispositions that the process inherited, and is waited for whatever
-// the disposition of SIGCHLD.
+// -1 when the program cannot be started. While it waits, interactive
+// interrupts (Ctrl-C, Ctrl-Break; on Linux SIGINT and SIGQUIT) are left to
+// the child. On Linux the child starts with the signal dispositions that the
+// process inherited, is waited for whatever the disposition of SIGCHLD, and
+// is started without a descriptor of this process's own.
 std::intptr_t plat_spawnv_wait(const char *path, const char *const *argv);
 
 // The size of the longest command line Windows accepts, its NUL included.

@@ -1,5 +1,4 @@
 // Linux stand-ins for the Windows runtime operations of platform.h.
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -129,10 +128,9 @@ std::intptr_t plat_exit_status(int status) {
 }
 
 // Starts path with argv and the current environment and waits for it. The
-// child starts with SIGCHLD and SIGPIPE as this process inherited them, not
-// as it keeps them for itself, which posix_spawn cannot give it for an
-// ignored SIGCHLD; a failed exec is told back through a pipe that a
-// successful one closes.
+// child starts with SIGCHLD, SIGPIPE, SIGINT and SIGQUIT as this process
+// inherited them, not as it keeps them for itself, which posix_spawn cannot
+// give it for an ignored SIGCHLD.
 std::intptr_t plat_run_and_wait(const char *path, char *const *argv) {
   // An ignored SIGCHLD would let the kernel reap the child before we wait.
   struct sigaction wait_for_it {};
@@ -141,37 +139,41 @@ std::intptr_t plat_run_and_wait(const char *path, char *const *argv) {
   struct sigaction inherited_chld;
   if (sigaction(SIGCHLD, &wait_for_it, &inherited_chld) != 0) return -1;
 
+  // Ctrl-C and Ctrl-\ at a terminal reach the child and us together; as
+  // system() does, we leave them to the child and wait for its answer.
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  struct sigaction inherited_int, inherited_quit;
+  sigaction(SIGINT, &ignore, &inherited_int);
+  sigaction(SIGQUIT, &ignore, &inherited_quit);
+
   std::intptr_t result = -1;
-  int report[2];
-  if (pipe2(report, O_CLOEXEC) == 0) {
-    // vfork, as posix_spawn does, spares the copy of our memory that fork
-    // costs; the child shares it, so it makes nothing but system calls.
-    pid_t pid = vfork();
-    if (pid == 0) {
-      sigaction(SIGCHLD, &inherited_chld, nullptr);
-      if (plat_pipe_saved) sigaction(SIGPIPE, &plat_inherited_pipe, nullptr);
-      execve(path, argv, environ);
-      int error = errno;
-      ssize_t written = write(report[1], &error, sizeof error);
-      (void)written;
-      _exit(127);
-    }
-    close(report[1]);
-    if (pid > 0) {
-      int error = 0;
-      ssize_t got;
-      while ((got = read(report[0], &error, sizeof error)) < 0 &&
-             errno == EINTR) {
-      }
-      int status = 0;
-      pid_t waited;
-      while ((waited = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
-      }
-      // Anything read means the exec failed: the child never ran.
-      if (got == 0 && waited == pid) result = plat_exit_status(status);
-    }
-    close(report[0]);
+  // vfork, as posix_spawn does, spares the copy of our memory that fork
+  // costs. The child shares that memory, so it makes nothing but system
+  // calls, and leaves a failed exec's error here, where we read it once it
+  // has gone: no descriptor is needed for that, even when none is free.
+  volatile int exec_error = 0;
+  pid_t pid = vfork();
+  if (pid == 0) {
+    sigaction(SIGCHLD, &inherited_chld, nullptr);
+    sigaction(SIGINT, &inherited_int, nullptr);
+    sigaction(SIGQUIT, &inherited_quit, nullptr);
+    if (plat_pipe_saved) sigaction(SIGPIPE, &plat_inherited_pipe, nullptr);
+    execve(path, argv, environ);
+    exec_error = errno != 0 ? errno : ENOEXEC;
+    _exit(127);
   }
+  if (pid > 0) {
+    int status = 0;
+    pid_t waited;
+    while ((waited = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
+    }
+    // A failed exec means the child never ran.
+    if (exec_error == 0 && waited == pid) result = plat_exit_status(status);
+  }
+  sigaction(SIGQUIT, &inherited_quit, nullptr);
+  sigaction(SIGINT, &inherited_int, nullptr);
   sigaction(SIGCHLD, &inherited_chld, nullptr);
   return result;
 }

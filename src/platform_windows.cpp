@@ -6,8 +6,22 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
 
 #include "platform.h"
+
+namespace {
+
+// Ctrl-C and Ctrl-Break reach every process of the console, the child and
+// us alike. While the child runs, what they mean is its to decide; we wait
+// for its answer. A handler of our own, unlike the ignore flag that
+// SetConsoleCtrlHandler(NULL, TRUE) sets, is not inherited by the child.
+BOOL WINAPI plat_leave_to_child(DWORD event) {
+  return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? TRUE : FALSE;
+}
+
+}  // namespace
 
 char *plat_fullpath(char *dst, const char *src, std::size_t size) {
   return _fullpath(dst, src, size);
@@ -49,7 +63,10 @@ std::intptr_t plat_spawnv_wait(const char *path, const char *const *argv) {
   // Windows refuses a longer command line; a runtime that cut it instead
   // (Wine's does) would start the child with other arguments than ours.
   if (!plat_command_line_fits(argv)) return -1;
-  return _spawnv(_P_WAIT, path, argv);
+  BOOL held = SetConsoleCtrlHandler(plat_leave_to_child, TRUE);
+  std::intptr_t status = _spawnv(_P_WAIT, path, argv);
+  if (held) SetConsoleCtrlHandler(plat_leave_to_child, FALSE);
+  return status;
 }
 
 void plat_assert_fail(const char *expr, const char *file, unsigned line) {

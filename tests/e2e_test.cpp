@@ -27,6 +27,7 @@
 #else
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -80,6 +81,12 @@ std::string text_of(std::string out) {
 #endif
 }
 
+// A path from UTF-8 text. The Windows build's path type reads a plain narrow
+// text byte by byte, so there it must be told that the text is UTF-8.
+fs::path utf8_path(const std::string &text) {
+  return fs::path(std::u8string(text.begin(), text.end()));
+}
+
 std::string join(const Words &words, const std::string &sep) {
   std::string out;
   for (std::size_t i = 0; i < words.size(); ++i)
@@ -93,12 +100,15 @@ std::string join(const Words &words, const std::string &sep) {
 // name), exactly this environment and cwd as its directory; its standard
 // output goes to out. Returns its exit status as the parent sees it.
 #ifdef _WIN32
-int run_program(const std::string &program, const Words &argv, const Env &env,
-                const fs::path &cwd, const fs::path &out) {
+using Process = HANDLE;
+constexpr Process kNoProcess = nullptr;  // the program could not be started
+
+Process start_program(const std::string &program, const Words &argv,
+                      const Env &env, const fs::path &cwd, const fs::path &out) {
   std::string line;
   for (const std::string &w : argv) {
     char *q = zarn_fost_entry_quote_arg(w.c_str(), std::malloc);
-    if (q == nullptr) return kNotRun;
+    if (q == nullptr) return nullptr;
     line += (line.empty() ? "" : " ") + std::string(q);
     std::free(q);
   }
@@ -110,7 +120,7 @@ int run_program(const std::string &program, const Words &argv, const Env &env,
   HANDLE file = CreateFileA(out.string().c_str(), GENERIC_WRITE,
                             FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return kNotRun;
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
   STARTUPINFOA si{};
   si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;
@@ -122,20 +132,39 @@ int run_program(const std::string &program, const Words &argv, const Env &env,
   BOOL ok = CreateProcessA(program.c_str(), line.data(), nullptr, nullptr,
                            TRUE, 0, block.data(), dir.c_str(), &si, &pi);
   CloseHandle(file);
-  if (!ok) return kNotRun;
-  WaitForSingleObject(pi.hProcess, INFINITE);
-  DWORD code = 0;
-  GetExitCodeProcess(pi.hProcess, &code);
+  if (!ok) return nullptr;
   CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
+  return pi.hProcess;
+}
+
+int wait_program(Process process) {
+  if (process == nullptr) return kNotRun;
+  WaitForSingleObject(process, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(process, &code);
+  CloseHandle(process);
   return static_cast<int>(code);
+}
+
+bool has_ended(Process process) {
+  return WaitForSingleObject(process, 0) != WAIT_TIMEOUT;
+}
+
+int run_program(const std::string &program, const Words &argv, const Env &env,
+                const fs::path &cwd, const fs::path &out) {
+  return wait_program(start_program(program, argv, env, cwd, out));
 }
 #else
 // What a Linux run can change from a plain start.
 struct StartAs {
   std::set<int> ignored;  // signals the program inherits as ignored
   int stdout_fd = -1;     // its standard output, in place of the file
+  bool own_group = false; // leads a process group of its own, as a shell's job
+  rlim_t max_files = 0;   // a limit on its descriptors, when not 0
 };
+
+using Process = pid_t;
+constexpr Process kNoProcess = kNotRun;  // the program could not be started
 
 // Starts the program as run_program does; kNotRun when it cannot.
 pid_t start_program(const std::string &program, const Words &argv,
@@ -160,6 +189,16 @@ pid_t start_program(const std::string &program, const Words &argv,
       if (sig != SIGKILL && sig != SIGSTOP) signal(sig, SIG_DFL);
     for (int sig : as.ignored) signal(sig, SIG_IGN);
     if (dup2(fd, 1) < 0 || chdir(cwd.c_str()) != 0) _exit(126);
+    if (as.own_group && setpgid(0, 0) != 0) _exit(126);
+    // A child ended by SIGQUIT leaves no core file behind.
+    struct rlimit no_core = {0, 0};
+    setrlimit(RLIMIT_CORE, &no_core);
+    if (as.max_files != 0) {
+      // Only the standard streams open, whatever the runner left us.
+      close_range(3, ~0U, 0);
+      struct rlimit files = {as.max_files, as.max_files};
+      if (setrlimit(RLIMIT_NOFILE, &files) != 0) _exit(126);
+    }
     execve(program.c_str(), args.data(), envp.data());
     _exit(127);
   }
@@ -173,6 +212,13 @@ int wait_program(pid_t pid) {
   if (pid <= 0 || waitpid(pid, &status, 0) != pid) return kNotRun;
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   return kNotRun - 1 - (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+}
+
+// Whether it has ended; it is left for wait_program to collect.
+bool has_ended(pid_t pid) {
+  siginfo_t info{};
+  return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+         info.si_pid == pid;
 }
 
 int run_program(const std::string &program, const Words &argv, const Env &env,
@@ -1056,6 +1102,140 @@ TEST_F(E2E, BannerRunsTheInterpreterAloneWhateverItsPath) {
   }
 }
 
+// ------------------------------------------------------------- interrupts
+
+// An interrupt as a terminal sends it: to every process of the foreground
+// group on Linux, to every process of the console on Windows (the test
+// itself among them, which ignores it there).
+#ifdef _WIN32
+struct Interrupt {
+  const char *name;
+  DWORD event;
+};
+// Wine sends no Ctrl-Break to a whole console.
+const Interrupt kInterrupts[] = {{"Ctrl-C", CTRL_C_EVENT}};
+
+void send_interrupt(Process, const Interrupt &i) {
+  GenerateConsoleCtrlEvent(i.event, 0);
+}
+
+BOOL WINAPI test_ignores_interrupts(DWORD) { return TRUE; }
+
+// Under Wine a console exists only when a terminal is attached.
+bool have_console() {
+  HANDLE in = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_EXISTING, 0, nullptr);
+  if (in == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(in);
+  return true;
+}
+#else
+struct Interrupt {
+  const char *name;
+  int sig;
+};
+const Interrupt kInterrupts[] = {{"SIGINT", SIGINT}, {"SIGQUIT", SIGQUIT}};
+
+void send_interrupt(Process group, const Interrupt &i) { kill(-group, i.sig); }
+#endif
+
+// Waits until path exists; false when the program ended first, or after 30
+// seconds.
+bool file_appears(const fs::path &path, Process process) {
+  for (int i = 0; i < 3000; ++i) {
+    std::error_code ec;
+    if (fs::exists(path, ec)) return true;
+    if (has_ended(process)) return false;
+#ifdef _WIN32
+    Sleep(10);
+#else
+    usleep(10000);
+#endif
+  }
+  return false;
+}
+
+// Ctrl-C (or Ctrl-\\) at a terminal reaches the launcher and its child
+// together. The launcher leaves it to the child and waits, also for the
+// banner's run: a tool that cleans up first has its status passed on once it
+// is done; one that keeps the default ends, and its end is the launcher's
+// status.
+TEST_F(E2E, InterruptIsLeftToTheChild) {
+#ifdef _WIN32
+  if (!have_console()) {
+    // The run that is given a terminal must not pass without one.
+    ASSERT_EQ(std::getenv("ZARN_TEST_CONSOLE"), nullptr) << "no console";
+    GTEST_SKIP() << "no console to interrupt (under Wine only a terminal gives one)";
+  }
+  ASSERT_TRUE(SetConsoleCtrlHandler(test_ignores_interrupts, TRUE));
+  struct Restore {
+    ~Restore() { SetConsoleCtrlHandler(test_ignores_interrupts, FALSE); }
+  } restore;
+#else
+  as_.own_group = true;
+#endif
+  Kit kit = make_kit(tmp_.path() / "kit");
+  fs::path program = install(kit.dir / "bin", "tool" + kExe);
+  const fs::path ready = tmp_.path() / "ready";
+  const fs::path cleaned = tmp_.path() / "cleaned";
+  const fs::path out = tmp_.path() / "stdout.txt";
+  env_["ZARN_PROBE_READY"] = ready.string();
+  env_["ZARN_PROBE_CLEANED"] = cleaned.string();
+  env_["ZARN_PROBE_STATUS"] = "5";
+
+  // Starts program, interrupts it each time its child is ready, and returns
+  // its status and whether the child's clean-up had ended by then.
+  auto interrupted = [&](const fs::path &prog, const Interrupt &interrupt,
+                         int children) -> std::pair<int, bool> {
+    std::error_code ec;
+    fs::remove(cleaned, ec);
+    fs::remove(ready, ec);
+#ifdef _WIN32
+    Process p = start_program(prog.string(), {prog.string(), "x"}, env_,
+                              tmp_.path(), out);
+#else
+    Process p = start_program(prog.string(), {prog.string(), "x"}, env_,
+                              tmp_.path(), out, as_);
+#endif
+    if (p == kNoProcess) return {kNotRun, false};
+    for (int child = 0; child < children && file_appears(ready, p); ++child) {
+      fs::remove(ready, ec);
+      send_interrupt(p, interrupt);
+    }
+    int status = wait_program(p);
+    return {status, fs::exists(cleaned, ec)};
+  };
+
+  for (const Interrupt &interrupt : kInterrupts) {
+    for (const char *child : {"handle", "default"}) {
+      const bool handles = std::string(child) == "handle";
+      env_["ZARN_PROBE_INTERRUPT"] = child;
+      env_.erase("KELMO_ENTRY_DEBUG");
+#ifdef _WIN32
+      // Whatever the runtime makes of a default end, as a direct start shows.
+      const int ended = interrupted(kit.dir / "host/windows64/bin/perl/bin/perl.exe",
+                                    interrupt, 1).first;
+#else
+      const int ended = 128 + interrupt.sig;
+#endif
+      for (bool traced : {false, true}) {
+        SCOPED_TRACE(std::string(interrupt.name) + ", the child's " + child +
+                     (traced ? ", traced: the banner's run first" : ""));
+        if (traced) env_["KELMO_ENTRY_DEBUG"] = "1";
+        auto [status, clean_up_done] = interrupted(program, interrupt, traced ? 2 : 1);
+        EXPECT_EQ(status, handles ? 5 : ended);
+        EXPECT_EQ(clean_up_done, handles);
+        if (traced) {
+          EXPECT_NE(text_of(read_file(out)).find("[0] \"" + kit.interpreter() + "\""),
+                    std::string::npos)
+              << "the tool did not run after the banner";
+        }
+      }
+    }
+  }
+}
+
 // ---------------------------------------------------------- awkward words
 
 TEST_F(E2E, ArgumentsReachTheChildExactly) {
@@ -1066,10 +1246,11 @@ TEST_F(E2E, ArgumentsReachTheChildExactly) {
                  "say \"hi\"",   "D:\\tools\\", "D:\\tools\\file",
                  "a\\\\\"b",     "\\\\server\\share\\", "\\",
                  "trailing\\\\", "%s%n%p",   "*?",        "--perl",
-                 "-fast-emulator=1", "semi;colon", "=x=", "caf\xe9"};
+                 "-fast-emulator=1", "semi;colon", "=x=", "caf\xc3\xa9"};
 #ifndef _WIN32
-  // Bytes that no code page needs to carry: only Linux gets them.
-  words.push_back("\xc3\xa9t\xc3\xa9");
+  // Bytes that are no UTF-8 text: Windows, whose narrow texts are UTF-8 for
+  // these programs, has no characters for them; Linux passes them on.
+  words.push_back("caf\xe9");
   words.push_back("\xff\x80\x01");
 #endif
   Outcome o = launch(program, words);
@@ -1078,6 +1259,53 @@ TEST_F(E2E, ArgumentsReachTheChildExactly) {
   argv.insert(argv.end(), words.begin(), words.end());
   EXPECT_EQ(o.child.argc, static_cast<int>(argv.size()));
   EXPECT_EQ(o.child.argv, argv);
+}
+
+// Paths, arguments and inherited lists in any script reach the child as a
+// direct start gives them: on Windows every narrow text of these programs is
+// UTF-8, whatever the system's code page.
+TEST_F(E2E, EveryCharacterReachesTheChild) {
+  Kit plain = make_kit(tmp_.path() / "kit");
+  Kit named = make_kit(tmp_.path() / utf8_path("кит 日本 é 😀") / "kit");
+  const Words args = {"Дмитрий.cl", "é€", "日本語 😀"};
+  const std::string inherited_lib = "C:\\Дмитрий\\lib;C:\\日本";
+  env_["PERL5LIB"] = inherited_lib;
+  env_["PATH"] = (tmp_.path() / utf8_path("Пути 日本 😀")).string() + ";" + env_["PATH"];
+
+  // The probe started directly: what the test hands over arrives whole.
+  {
+    Words argv = {zt::probe_program()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    Outcome direct = launch(zt::probe_program(), args);
+    ASSERT_EQ(direct.status, 0);
+    ASSERT_EQ(direct.child.argv, argv);
+    ASSERT_EQ(direct.child.env["PERL5LIB"], inherited_lib);
+    ASSERT_EQ(direct.child.env["PATH"], env_["PATH"]);
+  }
+
+  struct Case {
+    const char *what;
+    const Kit &kit;
+    bool by_name;  // found on PATH by its name
+  } cases[] = {{"a kit in a plain folder", plain, false},
+               {"a kit in a folder of any script", named, false},
+               {"the same found by name", named, true}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    fs::path program = install(c.kit.dir / "bin", "tool" + kExe);
+    Env saved = env_;
+    if (c.by_name) env_["PATH"] = c.kit.wrapper_bin() + ";" + env_["PATH"];
+    Outcome o = launch(program, args, c.by_name ? "tool" : "");
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out, "");
+    Words argv = {c.kit.interpreter(), c.kit.script("tool")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    EXPECT_EQ(o.child.argv, argv);
+    Env want = kit_env(c.kit, kit_dirs(c.kit));
+    want["PERL5LIB"] = c.kit.perl_lib() + ";" + inherited_lib;
+    expect_child_env(o.child.env, want);
+    env_ = saved;
+  }
 }
 
 // ---------------------------------------------------------- the real Perl
@@ -1161,7 +1389,12 @@ TEST_F(E2E, InheritedSignalDispositionsReachTheChild) {
   Kit kit = make_kit(tmp_.path() / "kit");
   fs::path program = install(kit.dir / "bin", "tool");
   env_["ZARN_PROBE_STATUS"] = "1";
-  const std::set<int> cases[] = {{}, {SIGCHLD}, {SIGPIPE}, {SIGCHLD, SIGPIPE}};
+  const std::set<int> cases[] = {{},
+                                 {SIGCHLD},
+                                 {SIGPIPE},
+                                 {SIGCHLD, SIGPIPE},
+                                 {SIGINT, SIGQUIT},
+                                 {SIGCHLD, SIGPIPE, SIGINT, SIGQUIT}};
   for (const std::set<int> &ignored : cases) {
     std::string names;
     for (int sig : ignored) names += std::string(" ") + sigabbrev_np(sig);
@@ -1224,6 +1457,55 @@ TEST_F(E2E, ClosedStandardOutputDoesNotEndATracedRun) {
   std::ofstream(go) << "";
   EXPECT_NE(seen.find("child running\n"), std::string::npos) << seen;
   EXPECT_EQ(wait_program(pid), 7);
+}
+
+// ----------------------------------------------------- descriptors run out
+
+// A launcher started with a single descriptor free needs none of its own to
+// start the child, which then has it (here, for its report).
+TEST_F(E2E, ChildStartsWithOneDescriptorLeft) {
+  Kit kit = make_kit(tmp_.path() / "kit");
+  fs::path program = install(kit.dir / "bin", "tool");
+  env_["ZARN_PROBE_STATUS"] = "6";
+  as_.max_files = 4;  // the standard streams and one more
+  Outcome o = launch(program, {"x"});
+  EXPECT_EQ(o.status, 6);
+  EXPECT_EQ(o.child.argv, (Words{kit.interpreter(), kit.script("tool"), "x"}));
+
+  // A start that does fail is still told apart from the child's status.
+  fs::remove(kit.interpreter());
+  o = launch(program, {"x"});
+  EXPECT_EQ(o.status, seen_status(-1));
+  EXPECT_EQ(o.child.argc, -1);
+}
+
+// -------------------------------------------------- an older C++ runtime
+
+// A launcher copied into a kit on a machine whose C++ runtime is older than
+// the build machine's still starts: it needs nothing of the machine but its
+// C library.
+TEST_F(E2E, StartsBesideAnOlderCxxRuntime) {
+#ifdef __SANITIZE_ADDRESS__
+  GTEST_SKIP() << "the sanitizer builds use the machine's C++ runtime";
+#endif
+  const std::string old_runtime =
+      (fs::path(zt::probe_program()).parent_path() / "old_cxx_runtime").string();
+  Kit kit = make_kit(tmp_.path() / "kit");
+  fs::path program = install(kit.dir / "bin", "tool");
+  env_["LD_LIBRARY_PATH"] = old_runtime;
+
+  // The old runtime does stop a program that loads the machine's: this one.
+  const std::string self = fs::read_symlink("/proc/self/exe").string();
+  EXPECT_NE(run_program(self, {self, "--gtest_list_tests"}, env_, tmp_.path(),
+                        tmp_.path() / "self.txt"),
+            0);
+  EXPECT_EQ(read_file(tmp_.path() / "self.txt"), "");
+
+  Outcome o = launch(program, {"x"});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.out, "");
+  EXPECT_EQ(o.child.argv, (Words{kit.interpreter(), kit.script("tool"), "x"}));
+  EXPECT_EQ(o.child.env["LD_LIBRARY_PATH"], old_runtime);
 }
 
 // ------------------------------------------------------ memory running out

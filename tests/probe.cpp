@@ -9,21 +9,85 @@
 //                                            (not on Windows)
 // Exit status: ZARN_PROBE_STATUS (decimal), 0 when unset; 125 when the
 // report file cannot be written.
+//
+// With ZARN_PROBE_INTERRUPT set, after the report it stands in for a tool that
+// is interrupted: it creates the file ZARN_PROBE_READY and waits for up to 30
+// seconds (then exits with 124). With the value "handle" an interrupt
+// (SIGINT or SIGQUIT; Ctrl-C or Ctrl-Break on Windows) starts a clean-up of
+// 0.8 seconds that ends by creating the file ZARN_PROBE_CLEANED and exiting
+// with the status; with any other value interrupts keep their defaults.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
 #include <fcntl.h>
 #include <io.h>
 #include <stdlib.h>
+#include <windows.h>
 #define probe_environ _environ
 #else
 #include <signal.h>
+#include <time.h>
 #include <unistd.h>
 #define probe_environ environ
 #endif
 
 namespace {
+
+int probe_status = 0;
+
+bool make_file(const char *path) {
+  if (path == nullptr) return false;
+  std::FILE *f = std::fopen(path, "wb");
+  return f != nullptr && std::fclose(f) == 0;
+}
+
+void pause_ms(int ms) {
+#ifdef _WIN32
+  Sleep(static_cast<DWORD>(ms));
+#else
+  struct timespec t = {ms / 1000, (ms % 1000) * 1000000L};
+  while (nanosleep(&t, &t) != 0) {
+  }
+#endif
+}
+
+// The clean-up of a tool that was interrupted; it ends the process.
+[[noreturn]] void clean_up_and_exit() {
+  pause_ms(800);
+  make_file(std::getenv("ZARN_PROBE_CLEANED"));
+  std::fflush(nullptr);
+  std::_Exit(probe_status);
+}
+
+#ifdef _WIN32
+BOOL WINAPI on_console_event(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  clean_up_and_exit();
+}
+#else
+void on_signal(int) { clean_up_and_exit(); }
+#endif
+
+// Waits for an interrupt as the environment asks; see the top of the file.
+int wait_for_interrupt(const char *how) {
+  if (std::strcmp(how, "handle") == 0) {
+#ifdef _WIN32
+    SetConsoleCtrlHandler(on_console_event, TRUE);
+#else
+    struct sigaction sa {};
+    sa.sa_handler = on_signal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGQUIT, &sa, nullptr);
+#endif
+  }
+  if (!make_file(std::getenv("ZARN_PROBE_READY"))) return 125;
+  for (int i = 0; i < 3000; ++i) pause_ms(10);
+  return 124;
+}
 
 void put_hex(std::FILE *out, const char *text) {
   for (const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
@@ -36,7 +100,7 @@ void put_hex(std::FILE *out, const char *text) {
 int main(int argc, char **argv) {
   // Read before anything else, so the report shows the environment as given.
   const char *status_text = std::getenv("ZARN_PROBE_STATUS");
-  int status = status_text != nullptr ? std::atoi(status_text) : 0;
+  probe_status = status_text != nullptr ? std::atoi(status_text) : 0;
 
   const char *out_path = std::getenv("ZARN_PROBE_OUT");
   std::FILE *out = stdout;
@@ -75,5 +139,7 @@ int main(int argc, char **argv) {
   } else {
     std::fflush(stdout);
   }
-  return status;
+  if (const char *how = std::getenv("ZARN_PROBE_INTERRUPT"))
+    return wait_for_interrupt(how);
+  return probe_status;
 }

@@ -1,8 +1,10 @@
 // Quoting of one argument for a Windows command line.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -92,17 +94,47 @@ TEST(QuoteArg, NullWhenTheAllocatorFails) {
 
 // Argument lists of random bytes, most of them the ones that quoting and
 // splitting treat specially. The generator's raw output keeps the lists the
-// same everywhere.
-std::vector<std::string> random_args(std::mt19937 &gen) {
+// same everywhere. As characters, the other bytes are UTF-8 encodings of
+// random code points, the only narrow text a child on Windows takes whole.
+enum class Alphabet { bytes, characters };
+
+void append_utf8(std::string &s, std::uint32_t cp) {
+  if (cp < 0x80) {
+    s += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    s += static_cast<char>(0xc0 | (cp >> 6));
+    s += static_cast<char>(0x80 | (cp & 0x3f));
+  } else if (cp < 0x10000) {
+    s += static_cast<char>(0xe0 | (cp >> 12));
+    s += static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
+    s += static_cast<char>(0x80 | (cp & 0x3f));
+  } else {
+    s += static_cast<char>(0xf0 | (cp >> 18));
+    s += static_cast<char>(0x80 | ((cp >> 12) & 0x3f));
+    s += static_cast<char>(0x80 | ((cp >> 6) & 0x3f));
+    s += static_cast<char>(0x80 | (cp & 0x3f));
+  }
+}
+
+std::vector<std::string> random_args(std::mt19937 &gen,
+                                     Alphabet alphabet = Alphabet::bytes) {
   static const char kSpecial[] = {' ', '\t', '"', '\\', '\\', 'a', 'b'};
+  // Code points of one to four UTF-8 bytes, surrogates left out.
+  static const std::uint32_t kRanges[][2] = {
+      {1, 0x7f}, {0x80, 0x7ff}, {0x800, 0xd7ff}, {0xe000, 0xffff}, {0x10000, 0x10ffff}};
   std::vector<std::string> args(gen() % 6);
   for (std::string &a : args) {
     std::size_t n = gen() % 12;
     for (std::size_t i = 0; i < n; ++i) {
       std::uint32_t pick = gen() % 10;
-      char c = pick < 8 ? kSpecial[gen() % sizeof kSpecial]
-                        : static_cast<char>(1 + gen() % 255);
-      a += c;
+      if (pick < 8) {
+        a += kSpecial[gen() % sizeof kSpecial];
+      } else if (alphabet == Alphabet::bytes) {
+        a += static_cast<char>(1 + gen() % 255);
+      } else {
+        const std::uint32_t *range = kRanges[gen() % std::size(kRanges)];
+        append_utf8(a, range[0] + gen() % (range[1] - range[0] + 1));
+      }
     }
   }
   return args;
@@ -130,7 +162,7 @@ TEST(QuoteArg, RoundTripThroughTheSplitter) {
 }
 
 // The same through a real child, whose own runtime splits the line on
-// Windows.
+// Windows (and turns it into its wide form and back, so the words are text).
 TEST(QuoteArg, RoundTripThroughAChild) {
   std::string program = zt::probe_program();
   ASSERT_FALSE(program.empty()) << "ZARN_TEST_PROBE is not set";
@@ -141,7 +173,7 @@ TEST(QuoteArg, RoundTripThroughAChild) {
   env.unset("ZARN_PROBE_STATUS");
   std::mt19937 gen(7u);
   for (int round = 0; round < 40; ++round) {
-    std::vector<std::string> args = random_args(gen);
+    std::vector<std::string> args = random_args(gen, Alphabet::characters);
     std::vector<std::string> entries = {quote_copy(program)};
     for (const std::string &a : args) entries.push_back(quote_copy(a));
     std::vector<const char *> argv;

@@ -68,7 +68,8 @@ const LaterWordCase kLaterWordCases[] = {
     {"\"D:\\tools\\\\\" \"D:\\tools\\file\"",
      {"D:\\tools\\", "D:\\tools\\file"}},
     {"\"\\\\\\\\\"", {"\\\\"}},
-    {"\"\xc3\xa9t\xc3\xa9\" \xff\x80", {"\xc3\xa9t\xc3\xa9", "\xff\x80"}},
+    {"\"\xc3\xa9t\xc3\xa9 \xd0\x94\" \xe6\x97\xa5\xf0\x9f\x98\x80",
+     {"\xc3\xa9t\xc3\xa9 \xd0\x94", "\xe6\x97\xa5\xf0\x9f\x98\x80"}},
 };
 
 TEST(SplitCommandLine, ProgramNameByItsOwnRule) {
