@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # What the launcher costs: a trivial child started through the launcher
-# against the same child started directly, in a kit made in a temp folder,
-# with a short PATH and with one of 100 entries that the launcher walks to
-# find itself. Prints mean times, their ratio and the launcher's peak
-# resident memory. A benchmark, not a test: it fails only when it cannot run.
+# against the same child started directly, and against a minimal program
+# that only starts it and waits (the floor of any launcher), in a kit made in
+# a temp folder, with a short PATH and with one of 100 entries that the
+# launcher walks to find itself. Prints mean times, their ratios and the
+# peak resident memory. A benchmark, not a test: it fails only when it cannot
+# run.
 #
 # Needs the default build's tools; hyperfine (Debian package "hyperfine")
 # gives the best figures and GNU time (package "time") the memory, each with
@@ -27,6 +29,22 @@ cp "$(type -P true)" "$perl_dir/perl.exe"
 : >"$kit/share/lib/perl/zarn/tool.pl"
 cp "$launcher" "$kit/bin/tool"
 child=("$perl_dir/perl.exe" "$kit/share/lib/perl/zarn/tool.pl")
+
+# The floor: starts its arguments as a command and waits, nothing else;
+# linked as the launcher is.
+cat >"$work/floor.cpp" <<'CPP'
+#include <spawn.h>
+#include <sys/wait.h>
+extern char **environ;
+int main(int, char **argv) {
+  pid_t pid;
+  if (posix_spawn(&pid, argv[1], nullptr, nullptr, argv + 1, environ) != 0) return 127;
+  int status;
+  if (waitpid(pid, &status, 0) != pid) return 127;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+}
+CPP
+g++ -O2 -static-libstdc++ -static-libgcc -o "$work/floor" "$work/floor.cpp"
 
 # The launcher splits PATH at ';', the system at ':'. To the system this
 # PATH is the kit's bin first; to the launcher it is "$kit/bin:" (no such
@@ -89,13 +107,18 @@ echo "machine: $(nproc) cores, $(awk -F': ' '/model name/ { print $2; exit }' /p
 echo "timer: $(command -v hyperfine >/dev/null && echo hyperfine || echo shell loop), $runs runs each"
 direct=$(mean_us "$short_path" "${child[@]}")
 direct_kib=$(peak_kib "$short_path" "${child[@]}")
-printf '%-28s %10s %8s %12s\n' "" "mean us" "ratio" "peak KiB"
-printf '%-28s %10s %8s %12s\n' "child started directly" "$direct" "1.0" "$direct_kib"
+floor=$(mean_us "$short_path" "$work/floor" "${child[@]}")
+floor_kib=$(peak_kib "$short_path" "$work/floor" "${child[@]}")
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+printf '%-30s %10s %8s %10s %12s\n' "" "mean us" "ratio" "vs floor" "peak KiB"
+printf '%-30s %10s %8s %10s %12s\n' "child started directly" "$direct" "1.00" "" "$direct_kib"
+printf '%-30s %10s %8s %10s %12s\n' "floor: start and wait only" "$floor" \
+  "$(ratio "$floor" "$direct")" "1.00" "$floor_kib"
 for row in short long; do
   if [ $row = short ]; then path=$short_path label="launcher, PATH of 1 entry"
   else path=$long_path label="launcher, PATH of 100 entries"; fi
   t=$(mean_us "$path" tool)
   kib=$(peak_kib "$path" tool)
-  ratio=$(awk -v a="$t" -v b="$direct" 'BEGIN { printf "%.1f", a / b }')
-  printf '%-28s %10s %8s %12s\n' "$label" "$t" "$ratio" "$kib"
+  printf '%-30s %10s %8s %10s %12s\n' "$label" "$t" "$(ratio "$t" "$direct")" \
+    "$(ratio "$t" "$floor")" "$kib"
 done

@@ -21,6 +21,11 @@ BOOL WINAPI plat_leave_to_child(DWORD event) {
   return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? TRUE : FALSE;
 }
 
+// Set once the first child starts, and kept: Windows hands each process its
+// Ctrl-C on a thread of its own, so ours may come only after the child that
+// shared it has ended, and must not end us then either.
+bool plat_interrupts_left = false;
+
 }  // namespace
 
 char *plat_fullpath(char *dst, const char *src, std::size_t size) {
@@ -63,10 +68,9 @@ std::intptr_t plat_spawnv_wait(const char *path, const char *const *argv) {
   // Windows refuses a longer command line; a runtime that cut it instead
   // (Wine's does) would start the child with other arguments than ours.
   if (!plat_command_line_fits(argv)) return -1;
-  BOOL held = SetConsoleCtrlHandler(plat_leave_to_child, TRUE);
-  std::intptr_t status = _spawnv(_P_WAIT, path, argv);
-  if (held) SetConsoleCtrlHandler(plat_leave_to_child, FALSE);
-  return status;
+  if (!plat_interrupts_left)
+    plat_interrupts_left = SetConsoleCtrlHandler(plat_leave_to_child, TRUE) != FALSE;
+  return _spawnv(_P_WAIT, path, argv);
 }
 
 void plat_assert_fail(const char *expr, const char *file, unsigned line) {

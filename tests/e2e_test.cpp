@@ -1140,20 +1140,17 @@ const Interrupt kInterrupts[] = {{"SIGINT", SIGINT}, {"SIGQUIT", SIGQUIT}};
 void send_interrupt(Process group, const Interrupt &i) { kill(-group, i.sig); }
 #endif
 
-// Waits until path exists; false when the program ended first, or after 30
-// seconds.
-bool file_appears(const fs::path &path, Process process) {
-  for (int i = 0; i < 3000; ++i) {
-    std::error_code ec;
-    if (fs::exists(path, ec)) return true;
-    if (has_ended(process)) return false;
+// Polls until done() holds, for at most ms milliseconds.
+bool comes_true(const std::function<bool()> &done, int ms) {
+  for (int waited = 0;; waited += 10) {
+    if (done()) return true;
+    if (waited >= ms) return false;
 #ifdef _WIN32
     Sleep(10);
 #else
     usleep(10000);
 #endif
   }
-  return false;
 }
 
 // Ctrl-C (or Ctrl-\\) at a terminal reaches the launcher and its child
@@ -1184,8 +1181,9 @@ TEST_F(E2E, InterruptIsLeftToTheChild) {
   env_["ZARN_PROBE_CLEANED"] = cleaned.string();
   env_["ZARN_PROBE_STATUS"] = "5";
 
-  // Starts program, interrupts it each time its child is ready, and returns
-  // its status and whether the child's clean-up had ended by then.
+  // Starts prog, interrupts it each time a child of its (the banner's run,
+  // then the tool) is ready, and returns its status and whether the last
+  // child's clean-up had ended by then.
   auto interrupted = [&](const fs::path &prog, const Interrupt &interrupt,
                          int children) -> std::pair<int, bool> {
     std::error_code ec;
@@ -1199,8 +1197,11 @@ TEST_F(E2E, InterruptIsLeftToTheChild) {
                               tmp_.path(), out, as_);
 #endif
     if (p == kNoProcess) return {kNotRun, false};
-    for (int child = 0; child < children && file_appears(ready, p); ++child) {
-      fs::remove(ready, ec);
+    for (int child = 0; child < children; ++child) {
+      if (!comes_true([&] { return fs::exists(ready, ec) || has_ended(p); }, 30000) ||
+          !fs::remove(ready, ec))
+        break;
+      fs::remove(cleaned, ec);
       send_interrupt(p, interrupt);
     }
     int status = wait_program(p);

@@ -19,6 +19,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN
@@ -84,7 +85,12 @@ int wait_for_interrupt(const char *how) {
     sigaction(SIGQUIT, &sa, nullptr);
 #endif
   }
-  if (!make_file(std::getenv("ZARN_PROBE_READY"))) return 125;
+  // Made whole under another name, so that whoever sees it can remove it.
+  const char *ready = std::getenv("ZARN_PROBE_READY");
+  if (ready == nullptr) return 125;
+  std::string part = std::string(ready) + ".part";
+  if (!make_file(part.c_str()) || std::rename(part.c_str(), ready) != 0)
+    return 125;
   for (int i = 0; i < 3000; ++i) pause_ms(10);
   return 124;
 }
