@@ -1153,7 +1153,7 @@ bool comes_true(const std::function<bool()> &done, int ms) {
   }
 }
 
-// Ctrl-C (or Ctrl-\\) at a terminal reaches the launcher and its child
+// Ctrl-C (or Ctrl-\) at a terminal reaches the launcher and its child
 // together. The launcher leaves it to the child and waits, also for the
 // banner's run: a tool that cleans up first has its status passed on once it
 // is done; one that keeps the default ends, and its end is the launcher's
