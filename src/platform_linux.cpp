@@ -22,6 +22,16 @@ bool plat_is_sep(char c) { return c == '/' || c == '\\'; }
 struct sigaction plat_inherited_pipe;
 bool plat_pipe_saved = false;
 
+// Gives sig the disposition handler (SIG_IGN or SIG_DFL) and keeps the one
+// it had in *was; true on success.
+bool plat_set_disposition(int sig, void (*handler)(int),
+                          struct sigaction *was) {
+  struct sigaction now {};
+  now.sa_handler = handler;
+  sigemptyset(&now.sa_mask);
+  return sigaction(sig, &now, was) == 0;
+}
+
 char *plat_fold_path(char *dst, const char *src, std::size_t size) {
   // Windows folds the text lexically and both separators count; so here.
   std::string whole;
@@ -62,11 +72,7 @@ char *plat_fold_path(char *dst, const char *src, std::size_t size) {
 }  // namespace
 
 void plat_start(void) {
-  struct sigaction ignore {};
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
-  if (sigaction(SIGPIPE, &ignore, &plat_inherited_pipe) == 0)
-    plat_pipe_saved = true;
+  plat_pipe_saved = plat_set_disposition(SIGPIPE, SIG_IGN, &plat_inherited_pipe);
 }
 
 char *plat_fullpath(char *dst, const char *src, std::size_t size) {
@@ -133,27 +139,21 @@ std::intptr_t plat_exit_status(int status) {
 // give it for an ignored SIGCHLD.
 std::intptr_t plat_run_and_wait(const char *path, char *const *argv) {
   // An ignored SIGCHLD would let the kernel reap the child before we wait.
-  struct sigaction wait_for_it {};
-  wait_for_it.sa_handler = SIG_DFL;
-  sigemptyset(&wait_for_it.sa_mask);
   struct sigaction inherited_chld;
-  if (sigaction(SIGCHLD, &wait_for_it, &inherited_chld) != 0) return -1;
+  if (!plat_set_disposition(SIGCHLD, SIG_DFL, &inherited_chld)) return -1;
 
   // Ctrl-C and Ctrl-\ at a terminal reach the child and us together; as
   // system() does, we leave them to the child and wait for its answer.
-  struct sigaction ignore {};
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
   struct sigaction inherited_int, inherited_quit;
-  sigaction(SIGINT, &ignore, &inherited_int);
-  sigaction(SIGQUIT, &ignore, &inherited_quit);
+  plat_set_disposition(SIGINT, SIG_IGN, &inherited_int);
+  plat_set_disposition(SIGQUIT, SIG_IGN, &inherited_quit);
 
   std::intptr_t result = -1;
   // vfork, as posix_spawn does, spares the copy of our memory that fork
   // costs. The child shares that memory, so it makes nothing but system
-  // calls, and leaves a failed exec's error here, where we read it once it
-  // has gone: no descriptor is needed for that, even when none is free.
-  volatile int exec_error = 0;
+  // calls, and marks a failed exec here, where we read it once it has gone:
+  // no descriptor is needed for that, even when none is free.
+  volatile bool exec_failed = false;
   pid_t pid = vfork();
   if (pid == 0) {
     sigaction(SIGCHLD, &inherited_chld, nullptr);
@@ -161,7 +161,7 @@ std::intptr_t plat_run_and_wait(const char *path, char *const *argv) {
     sigaction(SIGQUIT, &inherited_quit, nullptr);
     if (plat_pipe_saved) sigaction(SIGPIPE, &plat_inherited_pipe, nullptr);
     execve(path, argv, environ);
-    exec_error = errno != 0 ? errno : ENOEXEC;
+    exec_failed = true;
     _exit(127);
   }
   if (pid > 0) {
@@ -170,7 +170,7 @@ std::intptr_t plat_run_and_wait(const char *path, char *const *argv) {
     while ((waited = waitpid(pid, &status, 0)) < 0 && errno == EINTR) {
     }
     // A failed exec means the child never ran.
-    if (exec_error == 0 && waited == pid) result = plat_exit_status(status);
+    if (!exec_failed && waited == pid) result = plat_exit_status(status);
   }
   sigaction(SIGQUIT, &inherited_quit, nullptr);
   sigaction(SIGINT, &inherited_int, nullptr);
